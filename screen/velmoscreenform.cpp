@@ -1,0 +1,169 @@
+#include "velmoscreenform.h"
+#include "ui_velmoscreenform.h"
+
+#include <QKeyEvent>
+#include <QStringList>
+#include <QTextBoundaryFinder>
+#include <QTimer>
+
+namespace {
+
+constexpr int blinkIntervalMs = 500;
+constexpr int screenColumns = 20;
+constexpr int autopilotRows = 8;
+constexpr int msgRows = 4;
+
+const char alarmStyleSheet[] = "color: rgb(240,0,0);";
+
+struct KeypadKey
+{
+    int code;
+    const char *name;
+};
+
+// Several keyboard keys share one unit key; modifiers never matter, so the
+// letter keys work the same with Caps Lock or Shift.
+constexpr KeypadKey keypadKeys[] = {
+    { Qt::Key_0, "0" },
+    { Qt::Key_1, "1" },
+    { Qt::Key_2, "2" },
+    { Qt::Key_3, "3" },
+    { Qt::Key_4, "4" },
+    { Qt::Key_5, "5" },
+    { Qt::Key_6, "6" },
+    { Qt::Key_7, "7" },
+    { Qt::Key_8, "8" },
+    { Qt::Key_9, "9" },
+    { Qt::Key_Right, "RIGHT" },
+    { Qt::Key_Left, "LEFT" },
+    { Qt::Key_Up, "UP" },
+    { Qt::Key_Down, "DOWN" },
+    { Qt::Key_Space, "PUSK" },
+    { Qt::Key_Plus, "F" },
+    { Qt::Key_Escape, "F" },
+    { Qt::Key_Return, "M" },
+    { Qt::Key_Enter, "M" },
+    { Qt::Key_Period, "#" },
+    { Qt::Key_D, "#" },
+    { Qt::Key_Delete, "#" },
+    { Qt::Key_Asterisk, "*" },
+    { Qt::Key_F, "*" },
+    { Qt::Key_S, "8x20" },
+};
+
+const char *keypadKeyName(int code)
+{
+    for (const KeypadKey &key : keypadKeys) {
+        if (key.code == code)
+            return key.name;
+    }
+    return nullptr;
+}
+
+QString placeholderText(int rows)
+{
+    return (QString(screenColumns, QLatin1Char('?')) + QLatin1Char('\n')).repeated(rows).chopped(1);
+}
+
+bool isBlinking(const QString &maskRow, int cluster)
+{
+    return cluster < maskRow.size() && maskRow.at(cluster) == QLatin1Char('*');
+}
+
+// The mask counts grapheme clusters, not code units, so an accented letter or
+// a surrogate pair blanks to exactly one space and the columns stay in place.
+QString blankBlinkingClusters(const QString &row, const QString &maskRow)
+{
+    QString result;
+    result.reserve(row.size());
+    QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, row);
+    int start = 0;
+    for (int cluster = 0; start < row.size(); ++cluster) {
+        const int end = clusters.toNextBoundary();
+        if (isBlinking(maskRow, cluster))
+            result += QLatin1Char(' ');
+        else
+            result += row.midRef(start, end - start);
+        start = end;
+    }
+    return result;
+}
+
+} // namespace
+
+VelmoScreenForm::VelmoScreenForm(QWidget *parent)
+    : QWidget(parent),
+      ui(new Ui::VelmoScreenForm),
+      autopilotText(placeholderText(autopilotRows)),
+      msgText(placeholderText(msgRows)),
+      blinkOn(true)
+{
+    ui->setupUi(this);
+
+    blinkTimer = new QTimer(this);
+    connect(blinkTimer, &QTimer::timeout, this, &VelmoScreenForm::blinkTimerTimeout);
+    blinkTimer->start(blinkIntervalMs);
+}
+
+VelmoScreenForm::~VelmoScreenForm()
+{
+    delete ui;
+}
+
+QString VelmoScreenForm::applyBlinkMask(const QString &screen, const QString &mask, bool blinkOn)
+{
+    if (blinkOn || !mask.contains(QLatin1Char('*')))
+        return screen;
+
+    QStringList rows = screen.split(QLatin1Char('\n'), Qt::KeepEmptyParts);
+    const QStringList maskRows = mask.split(QLatin1Char('\n'), Qt::KeepEmptyParts);
+    const int maskedRows = qMin(rows.size(), maskRows.size());
+    for (int r = 0; r < maskedRows; ++r)
+        rows[r] = blankBlinkingClusters(rows.at(r), maskRows.at(r));
+    return rows.join(QLatin1Char('\n'));
+}
+
+void VelmoScreenForm::setAutopilotScreen(QString screen, QString mask)
+{
+    autopilotText = screen;
+    autopilotMask = mask;
+    updateAutopilotScreen();
+}
+
+void VelmoScreenForm::setMsgScreen(bool visible, QString screen, QString mask, bool isAlarm)
+{
+    if (!visible) {
+        ui->msgStackedWidget->setCurrentIndex(0);
+        return;
+    }
+    ui->msgStackedWidget->setCurrentIndex(1);
+    msgText = screen;
+    msgMask = mask;
+    updateMsgScreen();
+    ui->msgScr->setStyleSheet(isAlarm ? QString::fromLatin1(alarmStyleSheet) : QString());
+}
+
+void VelmoScreenForm::blinkTimerTimeout()
+{
+    blinkOn = !blinkOn;
+    updateAutopilotScreen();
+    updateMsgScreen();
+}
+
+void VelmoScreenForm::keyPressEvent(QKeyEvent *event)
+{
+    if (const char *name = keypadKeyName(event->key()))
+        emit keyboardKeyPress(QString::fromLatin1(name));
+    else
+        QWidget::keyPressEvent(event);
+}
+
+void VelmoScreenForm::updateAutopilotScreen()
+{
+    ui->autopilotScr->setText(applyBlinkMask(autopilotText, autopilotMask, blinkOn));
+}
+
+void VelmoScreenForm::updateMsgScreen()
+{
+    ui->msgScr->setText(applyBlinkMask(msgText, msgMask, blinkOn));
+}

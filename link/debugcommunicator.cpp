@@ -1,0 +1,138 @@
+#include "debugcommunicator.h"
+
+#include <QAbstractSocket>
+#include <QDebug>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QJsonValue>
+#include <QTcpSocket>
+#include <QTimer>
+
+DebugCommunicator::DebugCommunicator(QObject *parent)
+    : QObject(parent)
+{
+}
+
+void DebugCommunicator::start(const QString &remoteIp)
+{
+    this->remoteIp = remoteIp;
+
+    socket = new QTcpSocket(this);
+    // One byte more than the longest line, so that the byte after a
+    // maximal line body can still be seen to be its line feed.
+    socket->setReadBufferSize(MaxLineLength + 1);
+    connect(socket, SIGNAL(readyRead()), this, SLOT(clientDataAvailableToRead()));
+
+    checkConnection();
+
+    connectionTimer = new QTimer(this);
+    connect(connectionTimer, &QTimer::timeout, this, &DebugCommunicator::checkConnection);
+    connectionTimer->start(CheckIntervalMs);
+}
+
+void DebugCommunicator::sendKbdPress(QString key)
+{
+    socket->write("KBD:" + key.toUtf8() + "\n");
+}
+
+void DebugCommunicator::checkConnection()
+{
+    if (socket->state() == QAbstractSocket::ConnectedState)
+        return;
+
+    // A line cut off by the lost connection ends here; the new connection
+    // starts with a fresh one.
+    if (droppedLineLength > 0)
+        reportDroppedLine();
+
+    socket->connectToHost(remoteIp, UnitPort, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+}
+
+void DebugCommunicator::clientDataAvailableToRead()
+{
+    if (droppedLineLength > 0 && !skipOverlongLine())
+        return;
+
+    while (socket->canReadLine())
+        handleLine(socket->readLine());
+
+    // What is left holds no line feed. The read buffer stops one byte past
+    // the longest line, so a full buffer means the line is too long.
+    if (socket->bytesAvailable() > MaxLineLength)
+        skipOverlongLine();
+}
+
+void DebugCommunicator::handleLine(const QByteArray &line)
+{
+    const int colon = line.indexOf(':');
+    if (colon < 0) {
+        qWarning("Invalid message received: \"%s\"", line.constData());
+        return;
+    }
+
+    const QByteArray tag = line.left(colon);
+    if (qstrcmp(tag, "UI") == 0)
+        onUIMsg(line.mid(colon + 1));
+}
+
+// Drops buffered bytes of an over-long line up to and including its line
+// feed, in small pieces so that the line is never held whole. Returns true
+// once the line feed has been consumed.
+bool DebugCommunicator::skipOverlongLine()
+{
+    char chunk[16 * 1024];
+    while (socket->bytesAvailable() > 0) {
+        const qint64 count = socket->readLine(chunk, sizeof chunk);
+        if (count <= 0)
+            break;
+        droppedLineLength += count;
+        if (chunk[count - 1] == '\n') {
+            --droppedLineLength;
+            reportDroppedLine();
+            return true;
+        }
+    }
+    return false;
+}
+
+void DebugCommunicator::reportDroppedLine()
+{
+    qWarning("Over-long line dropped: %lld bytes received without a line feed (limit %lld)",
+             droppedLineLength, MaxLineLength);
+    droppedLineLength = 0;
+}
+
+void DebugCommunicator::onUIMsg(QByteArray msg)
+{
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(msg, &error);
+    if (doc.isNull()) {
+        qDebug() << Q_FUNC_INFO << "ui msg parse error: " << error.errorString();
+        return;
+    }
+    if (!doc.isObject()) {
+        qDebug() << Q_FUNC_INFO << "ui msg has invalid json type";
+        return;
+    }
+
+    const QJsonObject root = doc.object();
+
+    const QJsonValue autopilot = root.value(QLatin1String("autopilot"));
+    if (!autopilot.isUndefined()) {
+        const QJsonObject screen = autopilot.toObject();
+        const QString mask = screen.value(QLatin1String("mask")).toString();
+        const QString text = screen.value(QLatin1String("text")).toString();
+        emit autopilotScreenReceived(text, mask);
+    }
+
+    const QJsonValue msgScreen = root.value(QLatin1String("msg"));
+    if (!msgScreen.isUndefined()) {
+        const QJsonObject screen = msgScreen.toObject();
+        const bool isAlarm = screen.value(QLatin1String("isAlarm")).toBool(false);
+        const QString mask = screen.value(QLatin1String("mask")).toString();
+        const QString text = screen.value(QLatin1String("text")).toString();
+        const bool visible = screen.value(QLatin1String("visible")).toBool(false);
+        emit msgScreenReceived(visible, text, mask, isAlarm);
+    }
+}

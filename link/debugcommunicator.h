@@ -1,0 +1,59 @@
+#ifndef DEBUGCOMMUNICATOR_H
+#define DEBUGCOMMUNICATOR_H
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+QT_BEGIN_NAMESPACE
+class QTcpSocket;
+class QTimer;
+QT_END_NAMESPACE
+
+// The client's link to the control unit: keeps a TCP connection up by polling
+// it on a timer, decodes the unit's "UI" lines into screen updates and writes
+// the operator's keys as "KBD" lines.
+class DebugCommunicator : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr quint16 UnitPort = 21953;
+    static constexpr int CheckIntervalMs = 5000;
+    // Longest line body (line feed excluded) the link keeps; anything longer
+    // is dropped so that a unit streaming without line feeds cannot exhaust
+    // the client's memory.
+    static constexpr qint64 MaxLineLength = 1024 * 1024;
+
+    DebugCommunicator(QObject *parent = nullptr);
+
+    void start(const QString &remoteIp);
+
+    // Decodes the payload of one "UI" line and emits the screen signals.
+    // Public so that fuzzers and benchmarks can drive the decoder without a
+    // socket.
+    void onUIMsg(QByteArray msg);
+
+signals:
+    void autopilotScreenReceived(QString screen, QString mask);
+    void msgScreenReceived(bool visible, QString screen, QString mask, bool isAlarm);
+
+public slots:
+    void sendKbdPress(QString key);
+    void checkConnection();
+    void clientDataAvailableToRead();
+
+private:
+    void handleLine(const QByteArray &line);
+    bool skipOverlongLine();
+    void reportDroppedLine();
+
+    QTcpSocket *socket = nullptr;
+    QTimer *connectionTimer = nullptr;
+    QString remoteIp;
+    // Bytes of an over-long line dropped so far; non-zero while the rest of
+    // that line is being skipped.
+    qint64 droppedLineLength = 0;
+};
+
+#endif // DEBUGCOMMUNICATOR_H

@@ -1,0 +1,36 @@
+#ifndef EMULATOROPTIONS_H
+#define EMULATOROPTIONS_H
+
+#include <QHostAddress>
+#include <QString>
+#include <QStringList>
+
+// The emulator's command line, checked.
+class EmulatorOptions
+{
+public:
+    enum class Mode { Demo, Script, Flood };
+    enum class Outcome { Run, ShowHelp, Error };
+
+    static constexpr quint16 defaultPort = 21953;
+
+    // `arguments` includes the program name, as QCoreApplication::arguments().
+    Outcome parse(const QStringList &arguments);
+
+    QString helpText() const { return help; }
+    QString errorText() const { return error; }
+
+    Mode mode = Mode::Demo;
+    QHostAddress address{ QHostAddress::LocalHost };
+    quint16 port = defaultPort;
+    QString scriptFile;
+    int floodCount = 0;
+
+private:
+    Outcome fail(const QString &message);
+
+    QString help;
+    QString error;
+};
+
+#endif // EMULATOROPTIONS_H

@@ -1,0 +1,35 @@
+#ifndef UNITSCRIPT_H
+#define UNITSCRIPT_H
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+
+// A recorded sequence of screen updates. The text form has one step a line:
+//
+//     <delay-ms> <UI message JSON object>
+//
+// where the delay counts from the previous step (from the connection for the
+// first one). Blank lines and lines starting with '#' are skipped.
+class UnitScript
+{
+public:
+    struct Step
+    {
+        int delayMs;
+        QByteArray uiLine;
+    };
+
+    static constexpr int maxDelayMs = 24 * 60 * 60 * 1000;
+
+    // On failure returns false and leaves a message naming the line in *error.
+    bool parse(const QByteArray &text, QString *error);
+    bool load(const QString &fileName, QString *error);
+
+    const QVector<Step> &steps() const { return scriptSteps; }
+
+private:
+    QVector<Step> scriptSteps;
+};
+
+#endif // UNITSCRIPT_H

@@ -1,0 +1,47 @@
+#include "unitserver.h"
+
+#include "clientsession.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <cstdio>
+
+UnitServer::UnitServer(QObject *parent)
+    : QObject(parent)
+    , server(new QTcpServer(this))
+{
+    connect(server, &QTcpServer::newConnection, this, &UnitServer::acceptConnections);
+}
+
+bool UnitServer::listen(const QHostAddress &address, quint16 port, QString *error)
+{
+    if (server->listen(address, port))
+        return true;
+    *error = server->errorString();
+    return false;
+}
+
+void UnitServer::broadcast(const QByteArray &line)
+{
+    for (ClientSession *session : qAsConst(sessions))
+        session->send(line);
+}
+
+void UnitServer::acceptConnections()
+{
+    while (QTcpSocket *socket = server->nextPendingConnection()) {
+        auto *session = new ClientSession(socket, this);
+        sessions.append(session);
+        std::fprintf(stderr, "client %s connected\n", qPrintable(session->peerName()));
+        connect(session, &ClientSession::lineReceived, this, &UnitServer::lineReceived);
+        connect(session, &ClientSession::closed, this, [this, session] { dropSession(session); });
+        emit sessionStarted(session);
+    }
+}
+
+void UnitServer::dropSession(ClientSession *session)
+{
+    sessions.removeOne(session);
+    std::fprintf(stderr, "client %s disconnected\n", qPrintable(session->peerName()));
+}

@@ -1,0 +1,38 @@
+#ifndef UNITSERVER_H
+#define UNITSERVER_H
+
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+
+QT_BEGIN_NAMESPACE
+class QTcpServer;
+QT_END_NAMESPACE
+
+class ClientSession;
+
+// Accepts any number of clients; a client that leaves is dropped on its own.
+class UnitServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit UnitServer(QObject *parent = nullptr);
+
+    bool listen(const QHostAddress &address, quint16 port, QString *error);
+    void broadcast(const QByteArray &line);
+    int sessionCount() const { return sessions.size(); }
+
+signals:
+    void sessionStarted(ClientSession *session);
+    void lineReceived(const QByteArray &line);
+
+private:
+    void acceptConnections();
+    void dropSession(ClientSession *session);
+
+    QTcpServer *server;
+    QList<ClientSession *> sessions;
+};
+
+#endif // UNITSERVER_H

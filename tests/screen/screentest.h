@@ -1,0 +1,42 @@
+#ifndef SCREENTEST_H
+#define SCREENTEST_H
+
+#include "velmoscreenform.h"
+
+#include <QFontDatabase>
+#include <QMetaObject>
+#include <QString>
+#include <QWidget>
+#include <QtGlobal>
+
+namespace ScreenTest {
+
+inline QString placeholder(int rows)
+{
+    return (QString(20, QLatin1Char('?')) + QLatin1Char('\n')).repeated(rows).chopped(1);
+}
+
+// Drives the blink timer's slot directly so tests need not wait for it.
+inline void blinkTick(VelmoScreenForm &form)
+{
+    if (!QMetaObject::invokeMethod(&form, "blinkTimerTimeout", Qt::DirectConnection))
+        qFatal("blinkTimerTimeout cannot be invoked");
+}
+
+template <typename T>
+T *child(const QWidget &form, const char *name)
+{
+    T *widget = form.findChild<T *>(QLatin1String(name));
+    if (!widget)
+        qFatal("form has no %s", name);
+    return widget;
+}
+
+inline int registerScreenFont()
+{
+    return QFontDatabase::addApplicationFont(QStringLiteral(":/VelmoScreenFont.ttf"));
+}
+
+} // namespace ScreenTest
+
+#endif // SCREENTEST_H

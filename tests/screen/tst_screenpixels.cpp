@@ -1,0 +1,200 @@
+#include "screentest.h"
+
+#include <QFontMetrics>
+#include <QFrame>
+#include <QImage>
+#include <QLabel>
+#include <QStackedWidget>
+#include <QtTest>
+
+using namespace ScreenTest;
+
+namespace {
+
+const QRgb background = qRgb(28, 28, 28);
+const QRgb border = qRgb(134, 134, 134);
+const QRgb white = qRgb(255, 255, 255);
+const QRgb red = qRgb(240, 0, 0);
+const QString block = QStringLiteral("\u2588");
+
+class Shot
+{
+public:
+    explicit Shot(VelmoScreenForm &form) : form(form)
+    {
+        QApplication::processEvents();
+        image = form.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    }
+
+    QRect rectOf(const char *name) const
+    {
+        const QWidget *widget = child<QWidget>(form, name);
+        return QRect(widget->mapTo(&form, QPoint()), widget->size());
+    }
+
+    int count(const QRect &area, QRgb colour) const
+    {
+        int found = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y) {
+            for (int x = area.left(); x <= area.right(); ++x)
+                found += image.pixel(x, y) == colour;
+        }
+        return found;
+    }
+
+    bool all(const QRect &area, QRgb colour) const { return count(area, colour) == area.width() * area.height(); }
+
+    // The style sheet border is two pixels wide on every side; the layout
+    // margin keeps the next two pixels inside it dark.
+    bool bordered(const char *frameName) const
+    {
+        const QRect frame = rectOf(frameName);
+        return ring(frame, border) && ring(frame.adjusted(2, 2, -2, -2), background);
+    }
+
+    bool ring(const QRect &r, QRgb colour) const
+    {
+        return all(QRect(r.left(), r.top(), r.width(), 2), colour)
+            && all(QRect(r.left(), r.bottom() - 1, r.width(), 2), colour)
+            && all(QRect(r.left(), r.top(), 2, r.height()), colour)
+            && all(QRect(r.right() - 1, r.top(), 2, r.height()), colour);
+    }
+
+    // One character cell of a label, less a pixel on each side where
+    // anti-aliasing of the neighbours may reach.
+    QRect cell(const char *labelName, int column, int row) const
+    {
+        const QFontMetrics metrics(child<QLabel>(form, labelName)->font());
+        const QPoint origin = rectOf(labelName).topLeft();
+        const int width = metrics.horizontalAdvance(QLatin1Char('M'));
+        return QRect(origin.x() + column * width, origin.y() + row * metrics.lineSpacing(),
+                     width, metrics.height()).adjusted(1, 1, -1, -1);
+    }
+
+    QImage image;
+
+private:
+    VelmoScreenForm &form;
+};
+
+} // namespace
+
+class TestScreenPixels : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void hiddenMessageScreen();
+    void shownMessageScreen();
+    void alarmIsRed();
+    void maskedCellBlinks();
+    void labelsSpanTwentyCells();
+
+private:
+    VelmoScreenForm *form = nullptr;
+};
+
+void TestScreenPixels::initTestCase()
+{
+    QVERIFY(registerScreenFont() >= 0);
+}
+
+void TestScreenPixels::init()
+{
+    form = new VelmoScreenForm;
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form));
+}
+
+void TestScreenPixels::cleanup()
+{
+    delete form;
+    form = nullptr;
+}
+
+void TestScreenPixels::hiddenMessageScreen()
+{
+    const Shot shot(*form);
+    QCOMPARE(shot.image.size(), form->size());
+    QVERIFY(shot.bordered("autopilotScrFrame"));
+    QVERIFY(shot.count(shot.rectOf("autopilotScr"), white) > 0);
+    QVERIFY(shot.all(shot.rectOf("msgStackedWidget"), background));
+    const QRect gap(0, shot.rectOf("autopilotScrFrame").bottom() + 1, form->width(), 2);
+    QVERIFY(shot.all(gap, background));
+}
+
+void TestScreenPixels::shownMessageScreen()
+{
+    const QSize hiddenSize = form->size();
+    const QRect autopilotFrame = Shot(*form).rectOf("autopilotScrFrame");
+
+    form->setMsgScreen(true, "MSG", "", false);
+    const Shot shown(*form);
+    QVERIFY(shown.bordered("autopilotScrFrame"));
+    QVERIFY(shown.bordered("msgScrFrame"));
+    QVERIFY(shown.count(shown.rectOf("msgScr"), white) > 0);
+    QCOMPARE(shown.count(shown.rectOf("msgScr"), red), 0);
+    QCOMPARE(form->size(), hiddenSize);
+    QCOMPARE(shown.rectOf("autopilotScrFrame"), autopilotFrame);
+
+    form->setMsgScreen(false, "", "", false);
+    const Shot hidden(*form);
+    QVERIFY(hidden.all(hidden.rectOf("msgStackedWidget"), background));
+    QCOMPARE(form->size(), hiddenSize);
+    QCOMPARE(hidden.rectOf("autopilotScrFrame"), autopilotFrame);
+}
+
+void TestScreenPixels::alarmIsRed()
+{
+    form->setMsgScreen(true, block.repeated(4), "", true);
+    const Shot alarm(*form);
+    QVERIFY(alarm.count(alarm.cell("msgScr", 0, 0), red) > 0);
+    QCOMPARE(alarm.count(alarm.rectOf("msgScr"), white), 0);
+    QVERIFY(alarm.count(alarm.rectOf("autopilotScr"), white) > 0);
+    QVERIFY(alarm.bordered("msgScrFrame"));
+
+    form->setMsgScreen(true, block.repeated(4), "", false);
+    const Shot normal(*form);
+    QVERIFY(normal.count(normal.cell("msgScr", 0, 0), white) > 0);
+    QCOMPARE(normal.count(normal.rectOf("msgScr"), red), 0);
+}
+
+void TestScreenPixels::maskedCellBlinks()
+{
+    form->setAutopilotScreen(block + block, "*");
+    const Shot on(*form);
+    QVERIFY(on.count(on.cell("autopilotScr", 0, 0), white) > 0);
+    QVERIFY(on.count(on.cell("autopilotScr", 1, 0), white) > 0);
+    QVERIFY(on.all(on.cell("autopilotScr", 2, 0), background));
+    QVERIFY(on.all(on.cell("autopilotScr", 0, 1), background));
+
+    blinkTick(*form);
+    const Shot off(*form);
+    QVERIFY(off.all(off.cell("autopilotScr", 0, 0), background));
+    QVERIFY(off.count(off.cell("autopilotScr", 1, 0), white) > 0);
+
+    blinkTick(*form);
+    const Shot onAgain(*form);
+    QVERIFY(onAgain.count(onAgain.cell("autopilotScr", 0, 0), white) > 0);
+}
+
+void TestScreenPixels::labelsSpanTwentyCells()
+{
+    form->adjustSize();
+    const QFontMetrics metrics(child<QLabel>(*form, "autopilotScr")->font());
+    const int cell = metrics.horizontalAdvance(QLatin1Char('?'));
+    const QFontInfo info(child<QLabel>(*form, "autopilotScr")->font());
+    QCOMPARE(info.family(), QStringLiteral("Ubuntu Mono"));
+    QVERIFY(info.bold());
+    QVERIFY(info.fixedPitch());
+    QCOMPARE(child<QLabel>(*form, "autopilotScr")->sizeHint().width(), 20 * cell);
+    QCOMPARE(child<QLabel>(*form, "msgScr")->sizeHint().width(), 20 * cell);
+    qInfo("form %dx%d (size hint %dx%d), cell %dx%d", form->width(), form->height(),
+          form->sizeHint().width(), form->sizeHint().height(), cell, metrics.height());
+}
+
+QTEST_MAIN(TestScreenPixels)
+#include "tst_screenpixels.moc"

@@ -1,0 +1,158 @@
+#include "emulatoroptions.h"
+#include "unitscript.h"
+
+#include <QtTest>
+
+// What a user hands the emulator: script files and the command line.
+class TestEmulatorInput : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void parsesScripts_data();
+    void parsesScripts();
+    void rejectsBadScripts_data();
+    void rejectsBadScripts();
+    void failedParseKeepsEarlierScript();
+    void parsesOptions_data();
+    void parsesOptions();
+    void rejectsBadOptions_data();
+    void rejectsBadOptions();
+};
+
+void TestEmulatorInput::parsesScripts_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QList<int>>("delays");
+    QTest::addColumn<QByteArrayList>("lines");
+
+    QTest::newRow("one step") << QByteArray("0 {\"msg\":{}}") << QList<int>{ 0 }
+                              << QByteArrayList{ "UI:{\"msg\":{}}\n" };
+    QTest::newRow("comments, blanks, CRLF")
+        << QByteArray("# title\r\n\r\n  250   { \"autopilot\" : {} }  \r\n#0 {}\n1000 {}\r\n")
+        << QList<int>{ 250, 1000 } << QByteArrayList{ "UI:{ \"autopilot\" : {} }\n", "UI:{}\n" };
+    QTest::newRow("member order kept, colons and UTF-8 inside")
+        << QByteArray("5 {\"msg\":{\"text\":\"a:b ║\"},\"autopilot\":null}") << QList<int>{ 5 }
+        << QByteArrayList{ "UI:{\"msg\":{\"text\":\"a:b ║\"},\"autopilot\":null}\n" };
+    QTest::newRow("longest delay") << QByteArray("86400000 {}") << QList<int>{ UnitScript::maxDelayMs }
+                                   << QByteArrayList{ "UI:{}\n" };
+}
+
+void TestEmulatorInput::parsesScripts()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QList<int>, delays);
+    QFETCH(QByteArrayList, lines);
+
+    UnitScript script;
+    QString error;
+    QVERIFY2(script.parse(text, &error), qPrintable(error));
+    QCOMPARE(script.steps().size(), delays.size());
+    for (int i = 0; i < delays.size(); ++i) {
+        QCOMPARE(script.steps().at(i).delayMs, delays.at(i));
+        QCOMPARE(script.steps().at(i).uiLine, lines.at(i));
+    }
+}
+
+void TestEmulatorInput::rejectsBadScripts_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("errorStart");
+
+    QTest::newRow("empty") << QByteArray("") << "the script has no screens";
+    QTest::newRow("only comments") << QByteArray("# 0 {}\n\n") << "the script has no screens";
+    QTest::newRow("no delay") << QByteArray("{\"msg\":{}}") << "line 1: expected";
+    QTest::newRow("no message") << QByteArray("100") << "line 1: expected";
+    QTest::newRow("negative delay") << QByteArray("0 {}\n-5 {}") << "line 2: expected";
+    QTest::newRow("delay too long") << QByteArray("86400001 {}") << "line 1: expected";
+    QTest::newRow("delay not a number") << QByteArray("1s {}") << "line 1: expected";
+    QTest::newRow("broken JSON") << QByteArray("0 {}\n\n0 {\"msg\":") << "line 3: ";
+    QTest::newRow("array") << QByteArray("0 [1]") << "line 1: the message must be a JSON object";
+    QTest::newRow("string") << QByteArray("0 \"x\"") << "line 1: ";
+}
+
+void TestEmulatorInput::rejectsBadScripts()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QString, errorStart);
+
+    UnitScript script;
+    QString error;
+    QVERIFY(!script.parse(text, &error));
+    QVERIFY2(error.startsWith(errorStart), qPrintable(error));
+}
+
+void TestEmulatorInput::failedParseKeepsEarlierScript()
+{
+    UnitScript script;
+    QString error;
+    QVERIFY(script.parse("7 {}", &error));
+    QVERIFY(!script.parse("7 {}\nbad", &error));
+    QCOMPARE(script.steps().size(), 1);
+}
+
+void TestEmulatorInput::parsesOptions_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<int>("floodCount");
+
+    const int demo = int(EmulatorOptions::Mode::Demo);
+    QTest::newRow("defaults") << QStringList{} << demo << "127.0.0.1" << 21953 << 0;
+    QTest::newRow("listen and port") << QStringList{ "--listen", "127.0.0.44", "--port", "4000" }
+                                     << demo << "127.0.0.44" << 4000 << 0;
+    QTest::newRow("localhost") << QStringList{ "--listen=localhost" } << demo << "127.0.0.1" << 21953 << 0;
+    QTest::newRow("IPv6 loopback") << QStringList{ "--listen", "::1" } << demo << "::1" << 21953 << 0;
+    QTest::newRow("script") << QStringList{ "--script", "a.txt" } << int(EmulatorOptions::Mode::Script)
+                            << "127.0.0.1" << 21953 << 0;
+    QTest::newRow("flood") << QStringList{ "--flood", "2500" } << int(EmulatorOptions::Mode::Flood)
+                           << "127.0.0.1" << 21953 << 2500;
+    QTest::newRow("flood of none") << QStringList{ "--flood", "0" } << int(EmulatorOptions::Mode::Flood)
+                                   << "127.0.0.1" << 21953 << 0;
+}
+
+void TestEmulatorInput::parsesOptions()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, mode);
+    QFETCH(QString, address);
+    QFETCH(int, port);
+    QFETCH(int, floodCount);
+
+    EmulatorOptions options;
+    QCOMPARE(options.parse(QStringList{ "emulator" } + arguments), EmulatorOptions::Outcome::Run);
+    QCOMPARE(int(options.mode), mode);
+    QCOMPARE(options.address, QHostAddress(address));
+    QCOMPARE(int(options.port), port);
+    QCOMPARE(options.floodCount, floodCount);
+}
+
+void TestEmulatorInput::rejectsBadOptions_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+
+    QTest::newRow("unknown option") << QStringList{ "--fast" };
+    QTest::newRow("missing value") << QStringList{ "--port" };
+    QTest::newRow("stray argument") << QStringList{ "127.0.0.1" };
+    QTest::newRow("host name") << QStringList{ "--listen", "unit.example" };
+    QTest::newRow("port zero") << QStringList{ "--port", "0" };
+    QTest::newRow("port too big") << QStringList{ "--port", "65536" };
+    QTest::newRow("port not a number") << QStringList{ "--port", "21953x" };
+    QTest::newRow("negative flood") << QStringList{ "--flood", "-1" };
+    QTest::newRow("flood too big") << QStringList{ "--flood", "1000000000" };
+    QTest::newRow("script and flood") << QStringList{ "--script", "a.txt", "--flood", "5" };
+}
+
+void TestEmulatorInput::rejectsBadOptions()
+{
+    QFETCH(QStringList, arguments);
+
+    EmulatorOptions options;
+    QCOMPARE(options.parse(QStringList{ "emulator" } + arguments), EmulatorOptions::Outcome::Error);
+    QVERIFY(!options.errorText().isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestEmulatorInput)
+#include "tst_emulatorinput.moc"

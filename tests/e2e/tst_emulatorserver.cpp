@@ -1,0 +1,234 @@
+#include "clientsession.h"
+#include "emulatoroptions.h"
+#include "emulatorprocess.h"
+#include "floodsender.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+constexpr int waitMs = 10000;
+const char demoAddress[] = "127.0.0.50";
+const char floodAddress[] = "127.0.0.51";
+const char scriptAddress[] = "127.0.0.52";
+const char busyAddress[] = "127.0.0.53";
+
+std::unique_ptr<QTcpSocket> connectClient(const char *address)
+{
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->connectToHost(address, EmulatorOptions::defaultPort);
+    if (!socket->waitForConnected(waitMs))
+        qWarning("cannot connect to %s: %s", address, qPrintable(socket->errorString()));
+    return socket;
+}
+
+// Reads whole lines until `count` have arrived or the wait is over.
+QByteArrayList readLines(QTcpSocket *socket, int count, int timeoutMs = waitMs)
+{
+    QByteArrayList lines;
+    QElapsedTimer clock;
+    clock.start();
+    while (lines.size() < count && clock.elapsed() < timeoutMs) {
+        if (!socket->canReadLine() && !socket->waitForReadyRead(100))
+            continue;
+        while (lines.size() < count && socket->canReadLine())
+            lines << socket->readLine();
+    }
+    return lines;
+}
+
+QJsonObject uiMessage(const QByteArray &line)
+{
+    if (!line.startsWith("UI:") || !line.endsWith('\n'))
+        return {};
+    return QJsonDocument::fromJson(line.mid(3)).object();
+}
+
+qint64 residentKiB(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+} // namespace
+
+// The emulator executable seen from the network, as the client and the soak
+// test see it.
+class TestEmulatorServer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void demoServesSeveralClients();
+    void splitAndOverlongLines();
+    void floodIsCompleteAndRepeatable();
+    void floodWaitsForSlowReaders();
+    void scriptPlaysToEachClient();
+    void refusesToStart_data();
+    void refusesToStart();
+};
+
+void TestEmulatorServer::demoServesSeveralClients()
+{
+    EmulatorProcess emulator;
+    QVERIFY2(emulator.start({ "--listen", demoAddress }), emulator.errorOutput());
+    std::unique_ptr<QTcpSocket> clients[3];
+    for (auto &client : clients) {
+        client = connectClient(demoAddress);
+        const QByteArrayList first = readLines(client.get(), 1);
+        QCOMPARE(first.size(), 1);
+        const QJsonObject message = uiMessage(first.first());
+        QCOMPARE(message.value("autopilot").toObject().value("text").toString().split('\n').size(), 8);
+        QCOMPARE(message.value("msg").toObject().value("visible"), QJsonValue(false));
+    }
+
+    clients[1]->disconnectFromHost();
+    QTRY_VERIFY_WITH_TIMEOUT(emulator.errorOutput().contains(" disconnected\n"), waitMs);
+    clients[0]->write("KBD:M\n");
+    // Every remaining client sees the journal that one of them opened (the
+    // demo's clock adds a screen a second, so look through a few).
+    for (int survivor : { 0, 2 }) {
+        bool journalShown = false;
+        for (int i = 0; i < 5 && !journalShown; ++i) {
+            const QByteArrayList lines = readLines(clients[survivor].get(), 1);
+            QVERIFY(!lines.isEmpty());
+            journalShown = uiMessage(lines.first()).value("msg").toObject().value("visible").toBool();
+        }
+        QVERIFY2(journalShown, "client did not get the journal screen");
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(emulator.receivedLines(), QByteArrayList{ "KBD:M" }, waitMs);
+    QCOMPARE(emulator.process.state(), QProcess::Running);
+}
+
+void TestEmulatorServer::splitAndOverlongLines()
+{
+    EmulatorProcess emulator;
+    QVERIFY2(emulator.start({ "--listen", demoAddress }), emulator.errorOutput());
+    auto keys = connectClient(demoAddress);
+    auto bystander = connectClient(demoAddress);
+    keys->write("KBD:8x");
+    keys->flush();
+    QTest::qWait(200);
+    keys->write("20\nKBD:#\r\nKBD:UP\n");
+    QTRY_COMPARE_WITH_TIMEOUT(emulator.receivedLines(),
+                              (QByteArrayList{ "KBD:8x20", "KBD:#", "KBD:UP" }), waitMs);
+
+    auto flooder = connectClient(demoAddress);
+    flooder->write(QByteArray(ClientSession::maxLineBytes + 100, 'x'));
+    QVERIFY(flooder->state() == QAbstractSocket::UnconnectedState
+            || flooder->waitForDisconnected(waitMs));
+    // The others go on: the bystander still gets the clock's screens.
+    bystander->readAll();
+    QCOMPARE(readLines(bystander.get(), 2).size(), 2);
+    QCOMPARE(emulator.receivedLines().size(), 3);
+}
+
+void TestEmulatorServer::floodIsCompleteAndRepeatable()
+{
+    const int count = 3000;
+    EmulatorProcess emulator;
+    QVERIFY2(emulator.start({ "--listen", floodAddress, "--flood", QString::number(count) }),
+             emulator.errorOutput());
+    auto first = connectClient(floodAddress);
+    auto second = connectClient(floodAddress);
+    const QByteArrayList lines = readLines(first.get(), count + 1);
+    QCOMPARE(lines.size(), count + 1);
+    for (int i = 0; i < count; ++i)
+        QCOMPARE(lines.at(i), FloodSender::floodScreen(i + 1).toUiLine());
+    const QJsonObject done = uiMessage(lines.last());
+    QVERIFY(done.value("autopilot").toObject().value("text").toString().startsWith("FLOOD DONE 3000 "));
+    QCOMPARE(readLines(second.get(), count + 1), lines);
+    QTRY_COMPARE_WITH_TIMEOUT(emulator.errorOutput().count("flood of 3000 screens sent"), 2, waitMs);
+}
+
+void TestEmulatorServer::floodWaitsForSlowReaders()
+{
+    // A million screens would be close to a gigabyte if they were queued up.
+    EmulatorProcess emulator;
+    QVERIFY2(emulator.start({ "--listen", floodAddress, "--flood", "1000000" }), emulator.errorOutput());
+    auto sleeper = connectClient(floodAddress);
+    sleeper->setReadBufferSize(4096);
+    QTRY_COMPARE_WITH_TIMEOUT(emulator.connectionCount(), 1, waitMs);
+    QTest::qWait(1500);
+    const qint64 rss = residentKiB(emulator.process.processId());
+    QVERIFY2(rss > 0 && rss < 64 * 1024, qPrintable(QString::number(rss)));
+}
+
+void TestEmulatorServer::scriptPlaysToEachClient()
+{
+    QTemporaryDir dir;
+    QFile file(dir.filePath("steps.txt"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("# three screens\n"
+               "0 {\"autopilot\":{\"text\":\"ONE\"}}\n"
+               "400 {\"msg\":{\"visible\":true,\"text\":\"TWO\",\"isAlarm\":true}}\n"
+               "\n"
+               "300 {\"autopilot\":{\"text\":\"THREE\",\"mask\":\"*\"},\"extra\":1}\n");
+    file.close();
+
+    EmulatorProcess emulator;
+    QVERIFY2(emulator.start({ "--listen", scriptAddress, "--script", file.fileName() }),
+             emulator.errorOutput());
+    const QByteArrayList expected{
+        "UI:{\"autopilot\":{\"text\":\"ONE\"}}\n",
+        "UI:{\"msg\":{\"visible\":true,\"text\":\"TWO\",\"isAlarm\":true}}\n",
+        "UI:{\"autopilot\":{\"text\":\"THREE\",\"mask\":\"*\"},\"extra\":1}\n",
+    };
+    for (int client = 0; client < 2; ++client) {
+        auto socket = connectClient(scriptAddress);
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(readLines(socket.get(), 1), expected.mid(0, 1));
+        QCOMPARE(readLines(socket.get(), 2), expected.mid(1));
+        QVERIFY2(clock.elapsed() >= 650, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(readLines(socket.get(), 1, 500), QByteArrayList{});
+    }
+}
+
+void TestEmulatorServer::refusesToStart_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("message");
+
+    QTest::newRow("port taken") << QStringList{ "--listen", busyAddress } << 1 << QByteArray("cannot listen on 127.0.0.53:21953");
+    QTest::newRow("missing script") << QStringList{ "--listen", busyAddress, "--script", "/nonexistent/s.txt" }
+                                    << 1 << QByteArray("/nonexistent/s.txt: ");
+    QTest::newRow("bad option") << QStringList{ "--listen", busyAddress, "--speed", "9" } << 2
+                                << QByteArray("Unknown option 'speed'");
+    QTest::newRow("bad address") << QStringList{ "--listen", "127.0.0.256" } << 2
+                                 << QByteArray("not an IP address: 127.0.0.256");
+}
+
+void TestEmulatorServer::refusesToStart()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, message);
+
+    EmulatorProcess holder;
+    QVERIFY2(holder.start({ "--listen", busyAddress }), holder.errorOutput());
+    EmulatorProcess emulator;
+    QVERIFY(!emulator.start(arguments));
+    QCOMPARE(emulator.process.state(), QProcess::NotRunning);
+    QCOMPARE(emulator.process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(emulator.process.exitCode(), exitCode);
+    QVERIFY2(emulator.errorOutput().contains(message), emulator.errorOutput());
+}
+
+QTEST_GUILESS_MAIN(TestEmulatorServer)
+#include "tst_emulatorserver.moc"

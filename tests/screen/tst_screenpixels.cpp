@@ -1,7 +1,6 @@
 #include "screentest.h"
 
 #include <QFontMetrics>
-#include <QFrame>
 #include <QImage>
 #include <QLabel>
 #include <QStackedWidget>

@@ -21,7 +21,7 @@ static void registerScreenFont()
     // Without the embedded font the screens fall back to a system font;
     // the client stays usable, so say so and carry on.
     if (families.isEmpty()) {
-        qWarning() << "VelmoScreenFont: not registered, the screens use a fallback font";
+        qWarning("VelmoScreenFont: could not be registered, the screens use a fallback font");
         return;
     }
     qDebug() << "VelmoScreenFont: " << families.first();

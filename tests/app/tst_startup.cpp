@@ -99,16 +99,25 @@ private:
 
 void TestStartup::initTestCase()
 {
-    display = qEnvironmentVariable("VELMO_TEST_DISPLAY");
-    QVERIFY2(!display.isEmpty(), "VELMO_TEST_DISPLAY must name the Xvfb display to use");
+    // A block of ten display numbers starting at VELMO_TEST_DISPLAY; the first
+    // free one is taken, so that runs from several build folders can overlap.
+    bool numberGiven = false;
+    const int first = qEnvironmentVariableIntValue("VELMO_TEST_DISPLAY", &numberGiven);
+    QVERIFY2(numberGiven, "VELMO_TEST_DISPLAY must give the first Xvfb display number to try");
     xvfb.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    // -displayfd 1: the server writes the display number once it accepts
-    // clients. -noreset: by default it resets whenever its last client leaves,
-    // refusing connections meanwhile, and every xdotool call is such a client.
-    xvfb.start(QStringLiteral("Xvfb"), {display, "-screen", "0", "1024x768x24", "-nolisten", "tcp",
-                                        "-noreset", "-displayfd", "1"});
-    QVERIFY2(xvfb.waitForStarted(patience), "Xvfb did not start");
-    QVERIFY2(xvfb.waitForReadyRead(patience), qPrintable("Xvfb did not open " + display));
+    for (int number = first; number < first + 10 && display.isEmpty(); ++number) {
+        // -displayfd 1: the server writes the display number once it accepts
+        // clients, and exits at once when the number is taken. -noreset: by
+        // default it resets whenever its last client leaves, refusing
+        // connections meanwhile, and every xdotool call is such a client.
+        xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral(":%1").arg(number), "-screen", "0", "1024x768x24",
+                                            "-nolisten", "tcp", "-noreset", "-displayfd", "1"});
+        if (xvfb.waitForReadyRead(patience))
+            display = QStringLiteral(":%1").arg(number);
+        else
+            xvfb.waitForFinished(patience);
+    }
+    QVERIFY2(!display.isEmpty(), "no free display for Xvfb");
 }
 
 void TestStartup::cleanupTestCase()

@@ -81,7 +81,7 @@ private slots:
 
 private:
     QProcessEnvironment clientEnvironment(const QString &lang) const;
-    void startClient(const QString &program, const QByteArray &settings, const QString &lang = "C");
+    bool startClient(const QString &program, const QByteArray &settings, const QString &lang = "C");
     QString settingsPath() const { return clientDir->filePath(QStringLiteral("VelmoScreen.ini")); }
     bool xdotool(const QStringList &args);
     bool windowVisible(const QString &title);
@@ -167,21 +167,21 @@ QProcessEnvironment TestStartup::clientEnvironment(const QString &lang) const
 
 // Copies the client into a folder of its own, next to `settings` (no file
 // when null), and starts it from the decoy's folder.
-void TestStartup::startClient(const QString &program, const QByteArray &settings, const QString &lang)
+bool TestStartup::startClient(const QString &program, const QByteArray &settings, const QString &lang)
 {
     const QString copy = clientDir->filePath(QFileInfo(program).fileName());
-    QVERIFY(QFile::copy(program, copy));
-    if (!settings.isNull()) {
-        QFile file(settingsPath());
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(settings);
-    }
+    if (!QFile::copy(program, copy))
+        return false;
+    QFile file(settingsPath());
+    if (!settings.isNull() && (!file.open(QIODevice::WriteOnly) || file.write(settings) != settings.size()))
+        return false;
+    file.close();
     client = std::make_unique<QProcess>();
     client->setProcessChannelMode(QProcess::MergedChannels);
     client->setProcessEnvironment(clientEnvironment(lang));
     client->setWorkingDirectory(workDir->path());
     client->start(copy, QStringList());
-    QVERIFY2(client->waitForStarted(patience), qPrintable(client->errorString()));
+    return client->waitForStarted(patience);
 }
 
 bool TestStartup::xdotool(const QStringList &args)
@@ -254,7 +254,7 @@ void TestStartup::refusedSetting()
     FakeUnit unit;
     QVERIFY(unit.listen({"127.0.0.21", "127.0.0.22"}));
 
-    startClient(QStringLiteral(VELMO_CLIENT), settings);
+    QVERIFY(startClient(QStringLiteral(VELMO_CLIENT), settings));
     QVERIFY2(waitForWindow(settingsErrorTitle), "no message box");
     QVERIFY(!windowVisible(mainWindowTitle));
     QVERIFY(sendKeys(settingsErrorTitle, {{"key", "Return"}}));
@@ -277,8 +277,8 @@ void TestStartup::acceptedSetting_data()
     QTest::newRow("Russian locale") << VELMO_CLIENT << "ru_RU.UTF-8" << (translators + QByteArrayList{fontLine})
                                     << QByteArrayList();
     QTest::newRow("C locale") << VELMO_CLIENT << "C" << QByteArrayList{fontLine} << translators;
-    QTest::newRow("font missing") << VELMO_CLIENT_WITHOUT_FONT << "C"
-                                  << QByteArrayList{"VelmoScreenFont: could not be registered, the screens use a fallback font"}
+    const QByteArray noFontLine = "VelmoScreenFont: could not be registered, the screens use a fallback font";
+    QTest::newRow("font missing") << VELMO_CLIENT_WITHOUT_FONT << "C" << QByteArrayList{noFontLine}
                                   << QByteArrayList{fontLine};
 }
 
@@ -292,7 +292,7 @@ void TestStartup::acceptedSetting()
     QVERIFY(unit.listen({"127.0.0.23"}));
 
     const QByteArray settings("[connection]\nremoteIp=127.0.0.23\n");
-    startClient(program, settings, lang);
+    QVERIFY(startClient(program, settings, lang));
     QTcpSocket *link = unit.takeConnection(patience);
     QVERIFY2(link, "no connection from the client");
     QVERIFY2(waitForWindow(mainWindowTitle), "no main window");
@@ -319,7 +319,7 @@ void TestStartup::hostNameSetting()
     FakeUnit unit;
     QVERIFY(unit.listen({"127.0.0.1", "::1"}));
 
-    startClient(QStringLiteral(VELMO_CLIENT), "[connection]\nremoteIp=localhost\n");
+    QVERIFY(startClient(QStringLiteral(VELMO_CLIENT), "[connection]\nremoteIp=localhost\n"));
     QVERIFY2(unit.takeConnection(patience), "no connection to localhost");
     QVERIFY2(waitForWindow(mainWindowTitle), "no main window");
 }
@@ -349,7 +349,7 @@ void TestStartup::dialogAnswer()
     FakeUnit unit;
     QVERIFY(unit.listen({unitAddress.isEmpty() ? QStringLiteral("127.0.0.1") : unitAddress}));
 
-    startClient(QStringLiteral(VELMO_CLIENT), QByteArray());
+    QVERIFY(startClient(QStringLiteral(VELMO_CLIENT), QByteArray()));
     QVERIFY2(waitForWindow(dialogTitle), "no dialog");
     QVERIFY(!windowVisible(mainWindowTitle));
     QVERIFY(sendKeys(dialogTitle, input));

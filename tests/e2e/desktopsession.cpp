@@ -46,7 +46,7 @@ DesktopSession::~DesktopSession()
 bool DesktopSession::startDisplay()
 {
     xvfb.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    xvfb.start("Xvfb", { display, "-screen", "0", "1024x768x24", "-nolisten", "tcp" });
+    xvfb.start("Xvfb", { display, "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset" });
     if (!xvfb.waitForStarted(waitMs))
         return fail("Xvfb did not start: " + xvfb.errorString());
     const bool up = waitFor([this] {

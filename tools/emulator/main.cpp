@@ -21,8 +21,9 @@ void printReceivedLine(const QByteArray &line)
     std::fflush(stdout);
 }
 
-void serveDemo(UnitServer *server, DemoUnit *unit)
+void serveDemo(UnitServer *server)
 {
+    auto *unit = new DemoUnit(server);
     QObject::connect(server, &UnitServer::sessionStarted, unit, [unit](ClientSession *session) {
         session->send(unit->screens().toUiLine());
     });
@@ -94,10 +95,9 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "warning: %s is not a loopback address\n", qPrintable(endpoint));
     QObject::connect(&server, &UnitServer::lineReceived, &printReceivedLine);
 
-    DemoUnit unit;
     switch (options.mode) {
     case EmulatorOptions::Mode::Demo:
-        serveDemo(&server, &unit);
+        serveDemo(&server);
         break;
     case EmulatorOptions::Mode::Script:
         serveScript(&server, script);

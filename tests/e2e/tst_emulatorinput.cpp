@@ -18,6 +18,7 @@ private slots:
     void parsesOptions();
     void rejectsBadOptions_data();
     void rejectsBadOptions();
+    void helpWinsOverEverythingElse();
 };
 
 void TestEmulatorInput::parsesScripts_data()
@@ -152,6 +153,15 @@ void TestEmulatorInput::rejectsBadOptions()
     EmulatorOptions options;
     QCOMPARE(options.parse(QStringList{ "emulator" } + arguments), EmulatorOptions::Outcome::Error);
     QVERIFY(!options.errorText().isEmpty());
+}
+
+void TestEmulatorInput::helpWinsOverEverythingElse()
+{
+    for (const char *help : { "--help", "-h", "--help-all" }) {
+        EmulatorOptions options;
+        QCOMPARE(options.parse({ "emulator", "--port", "1", help }), EmulatorOptions::Outcome::ShowHelp);
+        QVERIFY(options.helpText().contains("<delay-ms> <json>"));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestEmulatorInput)

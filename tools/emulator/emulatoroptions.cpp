@@ -57,7 +57,7 @@ EmulatorOptions::Outcome EmulatorOptions::parse(const QStringList &arguments)
 
     if (!parser.parse(arguments))
         return fail(parser.errorText());
-    if (parser.isSet("help"))
+    if (parser.isSet("help") || parser.isSet("help-all"))
         return Outcome::ShowHelp;
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments().first()));

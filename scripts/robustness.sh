@@ -31,7 +31,7 @@ elapsed() { echo "robustness: $1 took $((SECONDS - $2)) s"; }
 sanitizer_env() {
     local logs=$1
     rm -rf "$logs" && mkdir -p "$logs"
-    export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1:strict_string_checks=1:log_path=$logs/asan"
+    export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1:log_path=$logs/asan"
     export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:log_path=$logs/ubsan"
     export LSAN_OPTIONS="suppressions=$root/scripts/lsan-suppressions.txt:print_suppressions=0"
 }

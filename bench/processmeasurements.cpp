@@ -1,0 +1,107 @@
+// Measurements of the real client executable under a private X server: time
+// from process start to its window mapped, processor use while connected to a
+// quiet unit, and peak resident memory.
+
+#include "clientprocess.h"
+#include "inprocessclient.h"
+#include "measurements.h"
+#include "resulttable.h"
+#include "xvfbserver.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+
+#include <poll.h>
+
+// Xlib's macros (None, KeyPress, ...) clash with Qt's names: include it last.
+#include <X11/Xlib.h>
+
+namespace {
+
+constexpr int benchDisplay = 170;
+const QString quietUnitAddress = QStringLiteral("127.0.0.75");
+constexpr int startupRuns = 5;
+constexpr int idleSeconds = 10;
+
+// Waits for the first top-level window to be mapped on the display.
+bool waitForMap(Display *display, int timeoutMs, Clock::time_point *mappedAt)
+{
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        while (XPending(display) > 0) {
+            XEvent event;
+            XNextEvent(display, &event);
+            if (event.type == MapNotify && !event.xmap.override_redirect) {
+                *mappedAt = Clock::now();
+                return true;
+            }
+        }
+        const int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
+        pollfd connection{ ConnectionNumber(display), POLLIN, 0 };
+        if (left <= 0 || poll(&connection, 1, left) <= 0)
+            return false;
+    }
+}
+
+// Starts the client and returns the time to its window in milliseconds, or -1.
+double startClient(ClientProcess &client, const XvfbServer &x)
+{
+    Display *display = XOpenDisplay(qPrintable(x.display()));
+    if (!display)
+        return -1;
+    XSelectInput(display, DefaultRootWindow(display), SubstructureNotifyMask);
+    XSync(display, False);
+    QString error;
+    Clock::time_point mappedAt;
+    const bool mapped = client.start(x.environment(), &error) && waitForMap(display, 20000, &mappedAt);
+    XCloseDisplay(display);
+    return mapped ? microseconds(mappedAt - client.launchedAt()) / 1000 : -1;
+}
+
+// A unit that sends one full screen to each client and then stays quiet.
+void serveOneScreen(QTcpServer &unit)
+{
+    while (QTcpSocket *connection = unit.nextPendingConnection()) {
+        connection->write(fullScreenLine(1));
+        connection->flush();
+    }
+}
+
+} // namespace
+
+void measureClientProcess(ResultTable &table, const QString &clientExecutable)
+{
+    XvfbServer x(benchDisplay);
+    QString error;
+    QTcpServer unit;
+    if (!x.start(&error) || !unit.listen(QHostAddress(quietUnitAddress), 21953)) {
+        table.add(QStringLiteral("Client process measurements"), QStringLiteral("failed: ") + error + unit.errorString());
+        return;
+    }
+    QObject::connect(&unit, &QTcpServer::newConnection, [&unit] { serveOneScreen(unit); });
+
+    QVector<double> startups;
+    std::unique_ptr<ClientProcess> client;
+    for (int run = 0; run < startupRuns; ++run) {
+        client.reset(new ClientProcess(clientExecutable, quietUnitAddress));
+        const double ms = startClient(*client, x);
+        if (ms >= 0)
+            startups.append(ms);
+    }
+    table.addBelow(QStringLiteral("Start-up, process start to window mapped under Xvfb (median of %1)").arg(startupRuns),
+                   percentile(startups, 0.5), 300, QStringLiteral("ms"), 1);
+
+    // The last client stays: connected, showing one screen, the unit quiet.
+    runEventsUntil([] { return false; }, 2000);
+    const qint64 cpuBefore = client->cpuTimeMs();
+    const Clock::time_point from = Clock::now();
+    QThread::sleep(idleSeconds);
+    const double cpuShare = 100.0 * double(client->cpuTimeMs() - cpuBefore) / (microseconds(Clock::now() - from) / 1000);
+    table.addBelow(QStringLiteral("Idle processor use, connected to a quiet unit, over %1 s (share of one core)").arg(idleSeconds),
+                   cpuShare, 0.5, QStringLiteral("%"), 2);
+    table.addBelow(QStringLiteral("Peak resident memory (VmHWM) of that client"),
+                   client->peakRssKiB() / 1024.0, 60, QStringLiteral("MiB"), 1);
+    if (!client->isRunning())
+        table.add(QStringLiteral("Client process"), QStringLiteral("failed: ended early: ") + QString::fromLocal8Bit(client->logTail(500)));
+}

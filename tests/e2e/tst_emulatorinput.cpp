@@ -1,6 +1,8 @@
 #include "emulatoroptions.h"
 #include "unitscript.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QtTest>
 
 // What a user hands the emulator: script files and the command line.
@@ -14,6 +16,7 @@ private slots:
     void rejectsBadScripts_data();
     void rejectsBadScripts();
     void failedParseKeepsEarlierScript();
+    void exampleScriptFillsTheGrid();
     void parsesOptions_data();
     void parsesOptions();
     void rejectsBadOptions_data();
@@ -90,6 +93,25 @@ void TestEmulatorInput::failedParseKeepsEarlierScript()
     QVERIFY(script.parse("7 {}", &error));
     QVERIFY(!script.parse("7 {}\nbad", &error));
     QCOMPARE(script.steps().size(), 1);
+}
+
+void TestEmulatorInput::exampleScriptFillsTheGrid()
+{
+    UnitScript script;
+    QString error;
+    QVERIFY2(script.load(QStringLiteral(VELMO_EXAMPLES_DIR "/tour.txt"), &error), qPrintable(error));
+    QVERIFY(script.steps().size() > 3);
+    for (const UnitScript::Step &step : script.steps()) {
+        const QJsonObject message = QJsonDocument::fromJson(step.uiLine.mid(3)).object();
+        const QJsonObject autopilot = message.value("autopilot").toObject();
+        const QJsonObject msg = message.value("msg").toObject();
+        QStringList rows = autopilot.value("text").toString().split('\n');
+        QCOMPARE(rows.size(), 8);
+        if (msg.value("visible").toBool())
+            rows += msg.value("text").toString().split('\n');
+        for (const QString &row : rows)
+            QVERIFY2(row.size() == 20, qPrintable(row));
+    }
 }
 
 void TestEmulatorInput::parsesOptions_data()

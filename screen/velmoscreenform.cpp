@@ -140,7 +140,12 @@ void VelmoScreenForm::setMsgScreen(bool visible, QString screen, QString mask, b
     msgText = screen;
     msgMask = mask;
     updateMsgScreen();
-    ui->msgScr->setStyleSheet(isAlarm ? QString::fromLatin1(alarmStyleSheet) : QString());
+    // Setting a style sheet re-polishes the label even when the sheet is the
+    // same, which costs more than the rest of an update; the unit repeats the
+    // alarm flag with every screen, so only a change is applied.
+    const QString styleSheet = isAlarm ? QString::fromLatin1(alarmStyleSheet) : QString();
+    if (ui->msgScr->styleSheet() != styleSheet)
+        ui->msgScr->setStyleSheet(styleSheet);
 }
 
 void VelmoScreenForm::blinkTimerTimeout()

@@ -19,6 +19,12 @@ static QString loadAverage()
     return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll().trimmed()) : QString();
 }
 
+static int optionValue(const QStringList &arguments, const char *option, int fallback)
+{
+    const QStringList given = arguments.filter(QLatin1String(option));
+    return given.isEmpty() ? fallback : given.last().mid(int(qstrlen(option))).toInt();
+}
+
 int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -30,7 +36,8 @@ int main(int argc, char **argv)
     QFontDatabase::addApplicationFont(QStringLiteral(":/VelmoScreenFont.ttf"));
     benchmark::Initialize(&argc, argv);
 
-    // "--only=micro,throughput" runs some parts alone, for example under a profiler.
+    // "--only=micro,throughput" runs some parts alone and "--screens=N" sizes the
+    // throughput runs, for example under a profiler.
     const QStringList only = app.arguments().filter(QStringLiteral("--only=")).join(QLatin1Char(','))
                                  .remove(QStringLiteral("--only=")).split(QLatin1Char(','), Qt::SkipEmptyParts);
     const auto wanted = [&only](const char *part) { return only.isEmpty() || only.contains(QLatin1String(part)); };
@@ -40,7 +47,7 @@ int main(int argc, char **argv)
     if (wanted("micro"))
         runMicroBenchmarks(table);
     if (wanted("throughput"))
-        measureThroughput(table);
+        measureThroughput(table, optionValue(app.arguments(), "--screens=", 50000));
     if (wanted("latency"))
         measureLatency(table);
     if (wanted("keys"))

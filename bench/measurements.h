@@ -12,7 +12,7 @@ using Clock = std::chrono::steady_clock;
 
 // Each adds its rows to the table.
 void runMicroBenchmarks(ResultTable &table);
-void measureThroughput(ResultTable &table);
+void measureThroughput(ResultTable &table, int screens);
 void measureLatency(ResultTable &table);
 void measureKeyToWire(ResultTable &table);
 void measureClientProcess(ResultTable &table, const QString &clientExecutable);

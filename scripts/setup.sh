@@ -9,7 +9,7 @@ packages=(
     qtbase5-dev qtbase5-dev-tools qttranslations5-l10n
     fonts-dejavu-core locales
     xvfb xdotool x11-utils imagemagick
-    clang libclang-rt-14-dev libbenchmark-dev valgrind
+    clang libclang-rt-14-dev libbenchmark-dev libx11-dev valgrind
     util-linux procps iproute2
 )
 

@@ -9,6 +9,12 @@
 #include <QTcpSocket>
 #include <QtTest>
 
+// The unit's fixed port and the link's timing and size limits, stated here
+// on their own so that a wrong value in the link shows up.
+const quint16 UnitPort = 21953;
+const int CheckIntervalMs = 5000;
+const qint64 LineLimit = 1024 * 1024;
+
 // Everything the link tells the outside world, in the order it happened:
 // both screen signals and every log line.
 class LinkEvents : public QObject
@@ -59,7 +65,7 @@ class LinkFixture
 public:
     explicit LinkFixture(const char *address) : address(QString::fromLatin1(address)) {}
 
-    bool listen() { return server.listen(QHostAddress(address), DebugCommunicator::UnitPort); }
+    bool listen() { return server.listen(QHostAddress(address), UnitPort); }
 
     QTcpSocket *linkSocket() const { return link.findChild<QTcpSocket *>(); }
 

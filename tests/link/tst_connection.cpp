@@ -42,8 +42,8 @@ void TestConnection::reconnectsAtNextTickAfterUnitCloses()
     QElapsedTimer sinceLost;
     sinceLost.start();
 
-    QVERIFY(fixture.accept(DebugCommunicator::CheckIntervalMs + Slack));
-    QVERIFY2(sinceLost.elapsed() <= DebugCommunicator::CheckIntervalMs + Slack,
+    QVERIFY(fixture.accept(CheckIntervalMs + Slack));
+    QVERIFY2(sinceLost.elapsed() <= CheckIntervalMs + Slack,
              qPrintable(QString::number(sinceLost.elapsed())));
 }
 
@@ -56,7 +56,7 @@ void TestConnection::ticksWhileConnectedDoNothing()
     QObject::connect(fixture.linkSocket(), &QAbstractSocket::stateChanged, [&] { ++stateChanges; });
 
     // Nothing to wait for: the point is that nothing happens over a tick.
-    QTest::qWait(DebugCommunicator::CheckIntervalMs + Slack);
+    QTest::qWait(CheckIntervalMs + Slack);
 
     QVERIFY(!fixture.server.hasPendingConnections());
     QCOMPARE(stateChanges, 0);
@@ -78,14 +78,14 @@ void TestConnection::emptyAddressIsRetriedSilently()
         attempts += state == QAbstractSocket::HostLookupState;
     });
     QTRY_COMPARE_WITH_TIMEOUT(socket->state(), QAbstractSocket::UnconnectedState, 15000);
-    QTRY_VERIFY_WITH_TIMEOUT(attempts == 1, DebugCommunicator::CheckIntervalMs + Slack);
+    QTRY_VERIFY_WITH_TIMEOUT(attempts == 1, CheckIntervalMs + Slack);
     QCOMPARE(log.events, QStringList());
 }
 
 void TestConnection::destroyingLinkClosesConnectionWithoutSending()
 {
     QTcpServer server;
-    QVERIFY(server.listen(QHostAddress(ServerAddress), DebugCommunicator::UnitPort));
+    QVERIFY(server.listen(QHostAddress(ServerAddress), UnitPort));
     auto link = std::make_unique<DebugCommunicator>();
     link->start(ServerAddress);
     QVERIFY(server.waitForNewConnection(3000));

@@ -135,7 +135,7 @@ void SoakFlood::floodWithGarbageAndRestarts()
     const qint64 peakRss = client->peakRssKiB();
     QVERIFY(peakRss > 0);
     qInfo("client peak RSS: %lld KiB", peakRss);
-#ifdef VELMO_CLIENT_SANITIZED
+#ifdef VELMO_SANITIZED
     qInfo("sanitizer build: shadow memory and quarantine make the RSS limit meaningless here");
 #else
     QVERIFY2(peakRss < peakRssLimitKiB, qPrintable(QStringLiteral("peak RSS %1 KiB").arg(peakRss)));

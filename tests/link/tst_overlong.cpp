@@ -13,7 +13,6 @@
 
 namespace {
 const char ServerAddress[] = "127.0.0.5";
-const qint64 Cap = LineLimit;
 const QByteArray TextHead = "UI:{\"autopilot\":{\"text\":\"";
 const QByteArray TextTail = "\"}}";
 
@@ -31,7 +30,7 @@ QString autopilotEvent(qint64 bodyLength)
 QString droppedWarning(qint64 length)
 {
     return QStringLiteral("warning: Over-long line dropped: %1 bytes received without a line feed (limit %2)")
-        .arg(length).arg(Cap);
+        .arg(length).arg(LineLimit);
 }
 
 qint64 residentBytes()
@@ -61,12 +60,12 @@ void TestOverlong::lengthLimit_data()
     QTest::addColumn<bool>("lineFeedLater");
     QTest::addColumn<bool>("kept");
 
-    QTest::newRow("one below the limit") << Cap - 1 << false << true;
-    QTest::newRow("at the limit") << Cap << false << true;
-    QTest::newRow("at the limit, line feed after the body is buffered") << Cap << true << true;
-    QTest::newRow("one above the limit") << Cap + 1 << false << false;
-    QTest::newRow("one above the limit, line feed later") << Cap + 1 << true << false;
-    QTest::newRow("three times the limit") << 3 * Cap << false << false;
+    QTest::newRow("one below the limit") << LineLimit - 1 << false << true;
+    QTest::newRow("at the limit") << LineLimit << false << true;
+    QTest::newRow("at the limit, line feed after the body is buffered") << LineLimit << true << true;
+    QTest::newRow("one above the limit") << LineLimit + 1 << false << false;
+    QTest::newRow("one above the limit, line feed later") << LineLimit + 1 << true << false;
+    QTest::newRow("three times the limit") << 3 * LineLimit << false << false;
 }
 
 void TestOverlong::lengthLimit()
@@ -99,7 +98,7 @@ void TestOverlong::lengthLimit()
 // it, then a normal line.
 void TestOverlong::streamWithoutLineFeedKeepsMemoryBounded()
 {
-    const qint64 lineLength = 40 * Cap;
+    const qint64 lineLength = 40 * LineLimit;
     const int chunkSize = 256 * 1024;
 
     LinkFixture fixture(ServerAddress);
@@ -133,12 +132,12 @@ void TestOverlong::streamWithoutLineFeedKeepsMemoryBounded()
     QVERIFY(log.waitFor("autopilot marker|", 120000));
     const QStringList expected{droppedWarning(lineLength), "autopilot marker|"};
     QCOMPARE(log.events, expected);
-    QVERIFY2(mostBuffered <= Cap + 1, qPrintable(QString::number(mostBuffered)));
+    QVERIFY2(mostBuffered <= LineLimit + 1, qPrintable(QString::number(mostBuffered)));
 #ifndef VELMO_ASAN
     // A sanitizer's quarantine keeps freed memory resident, so growth is
     // only meaningful in a plain build.
     QVERIFY(residentAtStart > 0);
-    QVERIFY2(mostResident - residentAtStart < 16 * Cap,
+    QVERIFY2(mostResident - residentAtStart < 16 * LineLimit,
              qPrintable(QStringLiteral("grew by %1 bytes").arg(mostResident - residentAtStart)));
 #endif
 }
@@ -149,8 +148,8 @@ void TestOverlong::unfinishedLineEndsWithConnection_data()
     QTest::addColumn<QStringList>("expected");
 
     QTest::newRow("short") << QByteArray("UI:{\"autopilot\":") << QStringList{"autopilot fresh|"};
-    QTest::newRow("over the limit") << QByteArray(3 * Cap, 'x')
-                                    << QStringList{droppedWarning(3 * Cap), "autopilot fresh|"};
+    QTest::newRow("over the limit") << QByteArray(3 * LineLimit, 'x')
+                                    << QStringList{droppedWarning(3 * LineLimit), "autopilot fresh|"};
 }
 
 // Bytes of a line the unit never finished must not become part of the first

@@ -15,7 +15,7 @@ fuzz_seconds=${VELMO_FUZZ_SECONDS:-60}
 # Resident memory of a fuzz process past which libFuzzer reports an out-of-memory
 # failure. The drivers hold a few MiB of input at a time; the rest is the
 # toolkit, ASan's shadow memory and its quarantine of freed blocks.
-fuzz_rss_limit_mb=${VELMO_FUZZ_RSS_LIMIT_MB:-1024}
+fuzz_rss_limit_mb=${VELMO_FUZZ_RSS_LIMIT_MB:-512}
 # No single allocation may exceed this: the link keeps at most about 1 MiB of an
 # unfinished line, so anything near this size is unbounded growth.
 fuzz_malloc_limit_mb=64

@@ -67,6 +67,32 @@ void decodeAndShow(benchmark::State &state)
         client.link().onUIMsg(payloads.at(i++ % distinctScreens));
 }
 
+// Both screens of a new full-screen message applied to the form, with the
+// message page switched at every other update or never.
+void applyScreens(benchmark::State &state, bool switchPage)
+{
+    QVector<UnitScreens> screens;
+    for (int i = 1; i <= distinctScreens; ++i)
+        screens.append(FloodSender::floodScreen(i));
+    InProcessClient client;
+    int i = 0;
+    for (auto _ : state) {
+        const UnitScreens &next = screens.at(i++ % distinctScreens);
+        client.form().setAutopilotScreen(next.autopilotText, next.autopilotMask);
+        client.form().setMsgScreen(!switchPage || i % 2 == 0, next.msgText, next.msgMask, next.msgIsAlarm);
+    }
+}
+
+void applyScreensKeepingPage(benchmark::State &state)
+{
+    applyScreens(state, false);
+}
+
+void applyScreensSwitchingPage(benchmark::State &state)
+{
+    applyScreens(state, true);
+}
+
 // Collects the time per iteration of each benchmark, in microseconds.
 class CollectingReporter : public benchmark::BenchmarkReporter
 {
@@ -95,7 +121,11 @@ void runMicroBenchmarks(ResultTable &table)
         { "blinkTick", blinkTick, "One blink tick: both screens composed and set on their labels" },
         { "composeBothScreens", composeBothScreens, "Blink composition of both screens alone (off phase)" },
         { "decodeOnly", decodeOnly, "One UI message decoded (signals not connected)" },
-        { "decodeAndShow", decodeAndShow, "One UI message decoded and applied to the form" },
+        { "decodeAndShow", decodeAndShow, "One UI message decoded and applied to the form (emulator flood screens)" },
+        { "applyScreensKeepingPage", applyScreensKeepingPage,
+          "Both screens applied to the form, message screen kept shown" },
+        { "applyScreensSwitchingPage", applyScreensSwitchingPage,
+          "Both screens applied to the form, message screen shown and hidden in turn" },
     };
     for (const auto &b : benchmarks)
         benchmark::RegisterBenchmark(b.name, b.function)->Unit(benchmark::kMicrosecond)->MinTime(1.0);

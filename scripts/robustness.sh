@@ -35,11 +35,6 @@ sanitizer_env() {
     export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1:log_path=$logs/asan"
     export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:log_path=$logs/ubsan"
     export LSAN_OPTIONS="suppressions=$root/scripts/lsan-suppressions.txt:print_suppressions=0"
-    # The X11 platform sets up OpenGL at start-up, which under Xvfb loads Mesa's
-    # software driver; that driver leaks a block and is unloaded before the leak
-    # check runs, so its report names no module a suppression could match. The
-    # client draws no OpenGL, so the clients of the tests run without that set-up.
-    export QT_XCB_GL_INTEGRATION=none
 }
 
 fail_on_reports() {

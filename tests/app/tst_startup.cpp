@@ -1,10 +1,12 @@
+#include "clientprocess.h"
+#include "xvfbserver.h"
+
 // Start-up of the real client executable, driven like an operator would:
 // a real X server (Xvfb), windows found by their titles and keys typed with
 // xdotool. The client is copied with its settings into a folder of its own
 // and started from another working directory.
 
 #include <QNetworkInterface>
-#include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -82,19 +84,16 @@ private slots:
 private:
     QProcessEnvironment clientEnvironment(const QString &lang) const;
     bool startClient(const QString &program, const QByteArray &settings, const QString &lang = "C");
-    QString settingsPath() const { return clientDir->filePath(QStringLiteral("VelmoScreen.ini")); }
-    bool xdotool(const QStringList &args);
+    QString settingsPath() const { return client->settingsPath(); }
     bool windowVisible(const QString &title);
     bool waitForWindow(const QString &title);
     bool sendKeys(const QString &title, const QVector<QStringList> &input);
     void expectQuietExit();
     static bool privateNetwork();
 
-    QProcess xvfb;
-    QString display;
-    std::unique_ptr<QTemporaryDir> clientDir;
+    std::unique_ptr<XvfbServer> x;
     std::unique_ptr<QTemporaryDir> workDir;
-    std::unique_ptr<QProcess> client;
+    std::unique_ptr<ClientProcess> client;
 };
 
 void TestStartup::initTestCase()
@@ -104,33 +103,20 @@ void TestStartup::initTestCase()
     bool numberGiven = false;
     const int first = qEnvironmentVariableIntValue("VELMO_TEST_DISPLAY", &numberGiven);
     QVERIFY2(numberGiven, "VELMO_TEST_DISPLAY must give the first Xvfb display number to try");
-    xvfb.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    for (int number = first; number < first + 10 && display.isEmpty(); ++number) {
-        // -displayfd 1: the server writes the display number once it accepts
-        // clients, and exits at once when the number is taken. -noreset: by
-        // default it resets whenever its last client leaves, refusing
-        // connections meanwhile, and every xdotool call is such a client.
-        xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral(":%1").arg(number), "-screen", "0", "1024x768x24",
-                                            "-nolisten", "tcp", "-noreset", "-displayfd", "1"});
-        if (xvfb.waitForReadyRead(patience))
-            display = QStringLiteral(":%1").arg(number);
-        else
-            xvfb.waitForFinished(patience);
-    }
-    QVERIFY2(!display.isEmpty(), "no free display for Xvfb");
+    x = std::make_unique<XvfbServer>(first, 10, QStringLiteral("1024x768x24"));
+    QString error;
+    QVERIFY2(x->start(&error), qPrintable(error));
 }
 
 void TestStartup::cleanupTestCase()
 {
-    xvfb.terminate();
-    xvfb.waitForFinished(patience);
+    x.reset();
 }
 
 void TestStartup::init()
 {
-    clientDir = std::make_unique<QTemporaryDir>();
     workDir = std::make_unique<QTemporaryDir>();
-    QVERIFY(clientDir->isValid() && workDir->isValid());
+    QVERIFY(workDir->isValid());
     // A decoy in the working directory: the client must look beside itself.
     QFile decoy(workDir->filePath(QStringLiteral("VelmoScreen.ini")));
     QVERIFY(decoy.open(QIODevice::WriteOnly));
@@ -139,28 +125,23 @@ void TestStartup::init()
 
 void TestStartup::cleanup()
 {
-    if (client && client->state() != QProcess::NotRunning) {
-        client->terminate();
-        if (!client->waitForFinished(patience))
-            client->kill();
-        client->waitForFinished(patience);
-    }
+    if (client)
+        client->stop();
     if (QTest::currentTestFailed() && client)
-        qInfo().noquote() << "client output:\n" << client->readAll();
+        qInfo().noquote() << "client output:\n" << client->log();
     client.reset();
 }
 
 QProcessEnvironment TestStartup::clientEnvironment(const QString &lang) const
 {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment env = x->environment();
     for (const char *name : {"LC_ALL", "LC_MESSAGES", "LC_NUMERIC", "LANGUAGE", "QT_MESSAGE_PATTERN",
-                             "QT_LOGGING_RULES", "QT_QPA_PLATFORM"})
+                             "QT_LOGGING_RULES"})
         env.remove(QLatin1String(name));
     env.insert(QStringLiteral("LANG"), lang);
     // Only the language varies; with a UTF-8 character set the X window
     // names stay readable for xdotool whatever the language.
     env.insert(QStringLiteral("LC_CTYPE"), QStringLiteral("C.UTF-8"));
-    env.insert(QStringLiteral("DISPLAY"), display);
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), workDir->path());
     // The client draws no GL; loading Mesa's GLX only slows it down and leaves
     // allocations of that library behind for leak checkers.
@@ -172,64 +153,44 @@ QProcessEnvironment TestStartup::clientEnvironment(const QString &lang) const
 // when null), and starts it from the decoy's folder.
 bool TestStartup::startClient(const QString &program, const QByteArray &settings, const QString &lang)
 {
-    const QString copy = clientDir->filePath(QFileInfo(program).fileName());
-    if (!QFile::copy(program, copy))
-        return false;
-    QFile file(settingsPath());
-    if (!settings.isNull() && (!file.open(QIODevice::WriteOnly) || file.write(settings) != settings.size()))
-        return false;
-    file.close();
-    client = std::make_unique<QProcess>();
-    client->setProcessChannelMode(QProcess::MergedChannels);
-    client->setProcessEnvironment(clientEnvironment(lang));
+    client = std::make_unique<ClientProcess>(program, QString());
+    client->setSettings(settings);
     client->setWorkingDirectory(workDir->path());
-    client->start(copy, QStringList());
-    return client->waitForStarted(patience);
-}
-
-bool TestStartup::xdotool(const QStringList &args)
-{
-    QProcess tool;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), display);
-    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-    tool.setProcessEnvironment(env);
-    tool.start(QStringLiteral("xdotool"), args);
-    if (!tool.waitForFinished(patience)) {
-        tool.kill();
-        tool.waitForFinished();
-        return false;
-    }
-    return tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
+    QString error;
+    const bool started = client->start(clientEnvironment(lang), &error);
+    if (!started)
+        qWarning().noquote() << error;
+    return started;
 }
 
 bool TestStartup::windowVisible(const QString &title)
 {
-    return xdotool({"search", "--onlyvisible", "--name", '^' + title + '$'});
+    return !x->findWindow('^' + title + '$').isEmpty();
 }
 
 bool TestStartup::waitForWindow(const QString &title)
 {
-    return QTest::qWaitFor([&] { return windowVisible(title) || client->state() == QProcess::NotRunning; },
+    return QTest::qWaitFor([&] { return windowVisible(title) || !client->isRunning(); },
                            patience)
         && windowVisible(title);
 }
 
 // Gives the window the keyboard focus, then plays xdotool commands such as
-// {"key", "Down", "Return"} through the XTEST extension, as a real keyboard
-// would type them (chained to the search they would be sent as synthetic
-// events to that window instead). One command per entry: "type" takes every
-// argument after it as text.
+// {"key", "Down", "Return"}, each in a call of its own so that they go
+// through the XTEST extension as a real keyboard would type them. One
+// command per entry: "type" takes every argument after it as text.
 bool TestStartup::sendKeys(const QString &title, const QVector<QStringList> &input)
 {
-    if (!xdotool({"search", "--onlyvisible", "--name", '^' + title + '$', "windowfocus", "--sync", "%1"}))
+    const QString window = x->findWindow('^' + title + '$');
+    if (window.isEmpty() || !x->focusWindow(window))
         return false;
-    return std::all_of(input.begin(), input.end(), [this](const QStringList &command) { return xdotool(command); });
+    return std::all_of(input.begin(), input.end(),
+                       [this](const QStringList &command) { return x->xdotool(command); });
 }
 
 void TestStartup::expectQuietExit()
 {
-    QVERIFY2(client->waitForFinished(patience), "the client did not exit");
+    QVERIFY2(client->waitForExit(patience), "the client did not exit");
     QCOMPARE(client->exitStatus(), QProcess::NormalExit);
     QCOMPARE(client->exitCode(), 0);
 }
@@ -304,7 +265,7 @@ void TestStartup::acceptedSetting()
     QVERIFY(QTest::qWaitFor([&] { return link->bytesAvailable() >= 9; }, patience));
     QCOMPARE(link->readAll(), QByteArray("KBD:8x20\n"));
 
-    const QByteArray log = client->readAll();
+    const QByteArray log = client->log();
     for (const QByteArray &line : logged)
         QVERIFY2(log.contains(line + '\n'), line.constData());
     for (const QByteArray &line : notLogged)
@@ -365,7 +326,7 @@ void TestStartup::dialogAnswer()
         if (unitAddress.isEmpty()) {
             // Unreachable here: the client must keep running and retrying.
             QTest::qWait(1500);
-            QCOMPARE(client->state(), QProcess::Running);
+            QVERIFY(client->isRunning());
             QVERIFY(!unit.takeConnection());
         } else {
             QVERIFY2(unit.takeConnection(patience), "no connection to the chosen address");

@@ -1,13 +1,13 @@
 #ifndef DESKTOPSESSION_H
 #define DESKTOPSESSION_H
 
+#include "clientprocess.h"
 #include "emulatorprocess.h"
 #include "pixels.h"
+#include "xvfbserver.h"
 
 #include <QImage>
-#include <QProcess>
 #include <QTemporaryDir>
-#include <QVector>
 
 // A private Xvfb display with the real client on it, pointed at the real
 // emulator on a loopback address of the test's own. Everything it starts is
@@ -17,8 +17,7 @@ class DesktopSession
 public:
     static constexpr int waitMs = 10000;
 
-    DesktopSession(const QString &display, const QString &unitAddress);
-    ~DesktopSession();
+    DesktopSession(int displayNumber, const QString &unitAddress);
     DesktopSession(const DesktopSession &) = delete;
     DesktopSession &operator=(const DesktopSession &) = delete;
 
@@ -31,7 +30,7 @@ public:
 
     // Runs an X tool on the session's display and returns what it printed,
     // or a null array when it failed.
-    QByteArray runTool(const QString &program, const QStringList &arguments);
+    QByteArray runTool(const QString &program, const QStringList &arguments) const;
     bool pressKeys(const QStringList &keys);
     QImage grabWindow();
     QString windowId() const { return window; }
@@ -44,13 +43,12 @@ public:
 
 private:
     bool fail(const QString &message);
-    QProcessEnvironment displayEnvironment() const;
 
-    const QString display;
     const QString address;
     QTemporaryDir folder;
-    QProcess xvfb;
-    QProcess client;
+    // Declared before the client, so the client ends before its display.
+    XvfbServer x;
+    ClientProcess client;
     QString window;
 };
 

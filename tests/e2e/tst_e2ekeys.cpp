@@ -29,7 +29,7 @@ private:
     enum MessageState { Hidden, Shown, Alarm };
     bool messageScreenBecomes(MessageState state);
 
-    DesktopSession session{ ":142", "127.0.0.42" };
+    DesktopSession session{ 142, "127.0.0.42" };
 };
 
 void TestE2eKeys::initTestCase()

@@ -28,7 +28,7 @@ private slots:
     void clientComesBackToRestartedUnit();
 
 private:
-    DesktopSession session{ ":143", "127.0.0.43" };
+    DesktopSession session{ 143, "127.0.0.43" };
 };
 
 void TestE2eReconnect::clientComesBackToRestartedUnit()

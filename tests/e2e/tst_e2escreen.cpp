@@ -37,7 +37,7 @@ private slots:
     void blinkingRowAlternates();
 
 private:
-    DesktopSession session{ ":141", "127.0.0.41" };
+    DesktopSession session{ 141, "127.0.0.41" };
 };
 
 void TestE2eScreen::initTestCase()

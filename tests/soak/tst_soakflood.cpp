@@ -232,7 +232,7 @@ QImage SoakFlood::referenceScreen(QImage *placeholder)
     QString error;
     if (!reference.start(referenceX.environment(), &error) || !unit.waitForNewConnection(reconnectTimeoutMs))
         return QImage();
-    const QString window = referenceX.findWindow(reference.pid(), windowTitle, 15000);
+    const QString window = referenceX.findWindow(windowTitle, reference.pid(), 15000);
     if (window.isEmpty())
         return QImage();
     // The window has settled once two grabs a moment apart agree.
@@ -264,7 +264,7 @@ void SoakFlood::checkShowsFinalScreen()
     const QImage expected = referenceScreen(&placeholder);
     QVERIFY2(!expected.isNull() && expected != placeholder, "the reference client shows nothing to compare");
 
-    const QString window = soakX.findWindow(client->pid(), windowTitle, 15000);
+    const QString window = soakX.findWindow(windowTitle, client->pid(), 15000);
     QVERIFY2(!window.isEmpty(), "the client's window is gone");
     QImage shown;
     for (QDeadlineTimer deadline(10000); !deadline.hasExpired(); QThread::msleep(200)) {
@@ -280,7 +280,7 @@ void SoakFlood::checkShowsFinalScreen()
 
 void SoakFlood::checkSendsKeys()
 {
-    const QString window = soakX.findWindow(client->pid(), windowTitle, 15000);
+    const QString window = soakX.findWindow(windowTitle, client->pid(), 15000);
     QVERIFY(!window.isEmpty());
     clientConnection->readAll();
     QVERIFY(soakX.typeKey(window, QStringLiteral("s")));

@@ -2,12 +2,11 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QTextStream>
 
 #include <unistd.h>
 
 ClientProcess::ClientProcess(const QString &executable, const QString &remoteIp)
-    : executable(executable), remoteIp(remoteIp)
+    : executable(executable), settings("[connection]\nremoteIp=" + remoteIp.toLatin1() + "\n")
 {
 }
 
@@ -24,16 +23,15 @@ bool ClientProcess::start(const QProcessEnvironment &environment, QString *error
         *error = QStringLiteral("cannot copy %1 to %2").arg(executable, copy);
         return false;
     }
-    QFile settings(folder.filePath(QStringLiteral("VelmoScreen.ini")));
-    if (!settings.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        *error = QStringLiteral("cannot write ") + settings.fileName();
+    QFile file(settingsPath());
+    if (!settings.isNull() && (!file.open(QIODevice::WriteOnly) || file.write(settings) != settings.size())) {
+        *error = QStringLiteral("cannot write ") + file.fileName();
         return false;
     }
-    settings.write("[connection]\nremoteIp=" + remoteIp.toLatin1() + "\n");
-    settings.close();
+    file.close();
 
     process.setProcessEnvironment(environment);
-    process.setWorkingDirectory(folder.path());
+    process.setWorkingDirectory(workingDirectory.isEmpty() ? folder.path() : workingDirectory);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setStandardOutputFile(folder.filePath(QStringLiteral("client.log")));
     launched = std::chrono::steady_clock::now();
@@ -49,8 +47,15 @@ void ClientProcess::stop()
 {
     if (process.state() == QProcess::NotRunning)
         return;
-    process.kill();
+    process.terminate();
+    if (!process.waitForFinished(10000))
+        process.kill();
     process.waitForFinished(10000);
+}
+
+QString ClientProcess::settingsPath() const
+{
+    return folder.filePath(QStringLiteral("VelmoScreen.ini"));
 }
 
 qint64 ClientProcess::peakRssKiB() const
@@ -84,7 +89,7 @@ QByteArray ClientProcess::logTail(int bytes) const
     QFile log(folder.filePath(QStringLiteral("client.log")));
     if (!log.open(QIODevice::ReadOnly))
         return QByteArray();
-    if (log.size() > bytes)
+    if (bytes >= 0 && log.size() > bytes)
         log.seek(log.size() - bytes);
     return log.readAll();
 }

@@ -9,13 +9,13 @@
 InProcessClient::InProcessClient()
 {
     QObject::connect(&communicator, &DebugCommunicator::autopilotScreenReceived,
-                     &screenForm, &VelmoScreenForm::setAutopilotScreen);
+                     mainWindow.screenForm(), &VelmoScreenForm::setAutopilotScreen);
     QObject::connect(&communicator, &DebugCommunicator::msgScreenReceived,
-                     &screenForm, &VelmoScreenForm::setMsgScreen);
-    QObject::connect(&screenForm, &VelmoScreenForm::keyboardKeyPress,
+                     mainWindow.screenForm(), &VelmoScreenForm::setMsgScreen);
+    QObject::connect(mainWindow.screenForm(), &VelmoScreenForm::keyboardKeyPress,
                      &communicator, &DebugCommunicator::sendKbdPress);
-    autopilotScr = screenForm.findChild<QLabel *>(QStringLiteral("autopilotScr"));
-    screenForm.show();
+    autopilotScr = mainWindow.screenForm()->findChild<QLabel *>(QStringLiteral("autopilotScr"));
+    mainWindow.show();
 }
 
 bool InProcessClient::connectTo(const QString &address)

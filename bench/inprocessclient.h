@@ -2,6 +2,7 @@
 #define INPROCESSCLIENT_H
 
 #include "debugcommunicator.h"
+#include "mainwindow.h"
 #include "velmoscreenform.h"
 
 #include <functional>
@@ -11,8 +12,9 @@ class QLabel;
 class QTcpSocket;
 QT_END_NAMESPACE
 
-// The client's link and screen form in this process, wired as start-up wires
-// them, with the form shown.
+// The client's link and main window in this process, wired as start-up wires
+// them, with the window shown: every layout above the screens takes part, as
+// in the real program.
 class InProcessClient
 {
 public:
@@ -22,13 +24,14 @@ public:
     bool connectTo(const QString &address);
 
     DebugCommunicator &link() { return communicator; }
-    VelmoScreenForm &form() { return screenForm; }
+    MainWindow &window() { return mainWindow; }
+    VelmoScreenForm &form() { return *mainWindow.screenForm(); }
     QLabel *autopilotLabel() const { return autopilotScr; }
     QTcpSocket *socket() const;
 
 private:
     DebugCommunicator communicator;
-    VelmoScreenForm screenForm;
+    MainWindow mainWindow;
     QLabel *autopilotScr;
 };
 

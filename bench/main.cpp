@@ -52,8 +52,12 @@ int main(int argc, char **argv)
         measureLatency(table);
     if (wanted("keys"))
         measureKeyToWire(table);
+    if (wanted("floodkeys"))
+        measureKeysUnderFlood(table);
     if (wanted("process"))
         measureClientProcess(table, QStringLiteral(VELMO_CLIENT));
+    if (wanted("oversized"))
+        measureOversizedScreens(table, QStringLiteral(VELMO_CLIENT));
 
     std::printf("\nLoad average (/proc/loadavg) before: %s; after: %s\n\n", qPrintable(loadBefore),
                 qPrintable(loadAverage()));

@@ -15,7 +15,9 @@ void runMicroBenchmarks(ResultTable &table);
 void measureThroughput(ResultTable &table, int screens);
 void measureLatency(ResultTable &table);
 void measureKeyToWire(ResultTable &table);
+void measureKeysUnderFlood(ResultTable &table);
 void measureClientProcess(ResultTable &table, const QString &clientExecutable);
+void measureOversizedScreens(ResultTable &table, const QString &clientExecutable);
 
 // Helpers shared by the measurements.
 QByteArray fullScreenLine(int index);

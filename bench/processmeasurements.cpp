@@ -3,6 +3,7 @@
 // quiet unit, and peak resident memory.
 
 #include "clientprocess.h"
+#include "floodsender.h"
 #include "inprocessclient.h"
 #include "measurements.h"
 #include "resulttable.h"
@@ -20,12 +21,16 @@
 namespace {
 
 constexpr int benchDisplay = 170;
+constexpr int oversizedDisplay = 171;
 const QString quietUnitAddress = QStringLiteral("127.0.0.75");
+const QString oversizedUnitAddress = QStringLiteral("127.0.0.78");
+// Time the client gets to take in, lay out and paint one screen.
+constexpr int screenSettleMs = 1500;
 constexpr int startupRuns = 5;
 constexpr int idleSeconds = 10;
 
 // Waits for the first top-level window to be mapped on the display.
-bool waitForMap(Display *display, int timeoutMs, Clock::time_point *mappedAt)
+bool waitForMap(Display *display, int timeoutMs, Clock::time_point *mappedAt, Window *window = nullptr)
 {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
@@ -34,6 +39,8 @@ bool waitForMap(Display *display, int timeoutMs, Clock::time_point *mappedAt)
             XNextEvent(display, &event);
             if (event.type == MapNotify && !event.xmap.override_redirect) {
                 *mappedAt = Clock::now();
+                if (window)
+                    *window = event.xmap.window;
                 return true;
             }
         }
@@ -120,4 +127,135 @@ void measureClientProcess(ResultTable &table, const QString &clientExecutable)
     QProcessEnvironment withGl = x.environment();
     withGl.insert(QStringLiteral("QT_XCB_GL_INTEGRATION"), QStringLiteral("xcb_glx"));
     measureVariant(table, clientExecutable, x, withGl, QStringLiteral("with X11 OpenGL set-up (QT_XCB_GL_INTEGRATION=xcb_glx)"));
+}
+
+namespace {
+
+struct OversizedText
+{
+    const char *description;
+    QString text;
+};
+
+QString rowsOf(int rows, int columns)
+{
+    const QString row = QStringLiteral("0123456789").repeated(columns / 10 + 1).left(columns);
+    return (row + QLatin1Char('\n')).repeated(rows).chopped(1);
+}
+
+// Screens far beyond 20 columns and 8 or 4 rows, each sent once for the
+// autopilot screen and once for the message screen (shown): one line of
+// either stays within the link's 1 MiB line limit.
+QVector<QByteArray> oversizedLines()
+{
+    const OversizedText texts[] = {
+        { "rows of 30 characters", rowsOf(8, 30) },
+        { "a row of 2,000 characters", rowsOf(1, 2000) },
+        { "a row of 100,000 characters", rowsOf(1, 100000) },
+        { "a row of 1,000,000 characters", rowsOf(1, 1000000) },
+        { "40,000 rows of 20 characters", rowsOf(40000, 20) },
+    };
+    QVector<QByteArray> lines;
+    for (const OversizedText &oversized : texts) {
+        UnitScreens autopilot;
+        autopilot.autopilotText = oversized.text;
+        lines.append(autopilot.toUiLine());
+        UnitScreens message;
+        message.msgVisible = true;
+        message.msgText = oversized.text;
+        lines.append(message.toUiLine());
+    }
+    return lines;
+}
+
+// Follows the window's size through the X server's notifications for `ms`.
+void followWindowSize(Display *display, Window window, int ms, QSize *largest)
+{
+    const Clock::time_point until = Clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        while (XPending(display) > 0) {
+            XEvent event;
+            XNextEvent(display, &event);
+            if (event.type == ConfigureNotify && event.xconfigure.window == window)
+                *largest = largest->expandedTo(QSize(event.xconfigure.width, event.xconfigure.height));
+        }
+        const int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count());
+        pollfd connection{ ConnectionNumber(display), POLLIN, 0 };
+        if (left <= 0)
+            return;
+        poll(&connection, 1, left);
+    }
+}
+
+QSize windowSize(Display *display, Window window)
+{
+    XWindowAttributes attributes;
+    return XGetWindowAttributes(display, window, &attributes) ? QSize(attributes.width, attributes.height) : QSize();
+}
+
+QString sizeText(const QSize &size)
+{
+    return QStringLiteral("%1 × %2").arg(size.width()).arg(size.height());
+}
+
+} // namespace
+
+void measureOversizedScreens(ResultTable &table, const QString &clientExecutable)
+{
+    XvfbServer x(oversizedDisplay);
+    QString error;
+    QTcpServer unit;
+    if (!x.start(&error) || !unit.listen(QHostAddress(oversizedUnitAddress), 21953)) {
+        table.add(QStringLiteral("Oversized screens"), QStringLiteral("failed: ") + error + unit.errorString());
+        return;
+    }
+    Display *display = XOpenDisplay(qPrintable(x.display()));
+    if (!display) {
+        table.add(QStringLiteral("Oversized screens"), QStringLiteral("failed: cannot open ") + x.display());
+        return;
+    }
+    XSelectInput(display, DefaultRootWindow(display), SubstructureNotifyMask);
+    XSync(display, False);
+
+    ClientProcess client(clientExecutable, oversizedUnitAddress);
+    Clock::time_point mappedAt;
+    Window window = 0;
+    const bool started = client.start(x.environment(), &error) && waitForMap(display, 20000, &mappedAt, &window)
+        && runEventsUntil([&] { return unit.hasPendingConnections(); }, 20000);
+    if (!started) {
+        XCloseDisplay(display);
+        table.add(QStringLiteral("Oversized screens"), QStringLiteral("failed: the client did not start or connect ") + error);
+        return;
+    }
+    QTcpSocket *connection = unit.nextPendingConnection();
+    XSelectInput(display, window, StructureNotifyMask);
+    const auto send = [&](const QByteArray &line) {
+        connection->write(line);
+        runEventsUntil([&] { return connection->bytesToWrite() == 0; }, 20000);
+        runEventsUntil([] { return false; }, screenSettleMs / 3);
+    };
+
+    send(fullScreenLine(1));
+    QSize largest = windowSize(display, window);
+    const QSize opening = largest;
+    for (const QByteArray &line : oversizedLines()) {
+        send(line);
+        followWindowSize(display, window, screenSettleMs, &largest);
+    }
+    send(fullScreenLine(1));
+    followWindowSize(display, window, screenSettleMs, &largest);
+    const QSize after = windowSize(display, window);
+    XCloseDisplay(display);
+
+    const QString what = QStringLiteral("Window of the real client under Xvfb, screens of 30 to 1,000,000 columns and "
+                                        "up to 40,000 rows, each for both screens, then a normal screen: %1");
+    const bool kept = largest == opening && after == opening;
+    table.add(what.arg(QStringLiteral("size opened, largest, after")),
+              QStringLiteral("%1; %2; %3").arg(sizeText(opening), sizeText(largest), sizeText(after)),
+              QStringLiteral("never changes"), kept ? ResultTable::Verdict::Met : ResultTable::Verdict::Missed);
+    table.addBelow(what.arg(QStringLiteral("peak resident memory (VmHWM)")), client.peakRssKiB() / 1024.0, 100,
+                   QStringLiteral("MiB"), 1);
+    if (!client.isRunning())
+        table.add(QStringLiteral("Oversized screens"),
+                  QStringLiteral("failed: the client ended: ") + QString::fromLocal8Bit(client.logTail(500)));
 }

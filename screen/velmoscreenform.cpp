@@ -2,9 +2,12 @@
 #include "ui_velmoscreenform.h"
 
 #include <QKeyEvent>
-#include <QStringList>
+#include <QLabel>
+#include <QVector>
 #include <QTextBoundaryFinder>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
@@ -65,28 +68,54 @@ QString placeholderText(int rows)
     return (QString(screenColumns, QLatin1Char('?')) + QLatin1Char('\n')).repeated(rows).chopped(1);
 }
 
-bool isBlinking(const QString &maskRow, int cluster)
+bool isBlinking(const QStringRef &maskRow, int cluster)
 {
     return cluster < maskRow.size() && maskRow.at(cluster) == QLatin1Char('*');
 }
 
+// Characters that always form a grapheme cluster of their own, whatever
+// stands beside them: ASCII and Latin without combining marks, Cyrillic
+// without its combining signs, box drawing, blocks and geometric shapes. A
+// row made of nothing else, the usual screen, needs no boundary search.
+bool isClusterByItself(QChar c)
+{
+    const ushort u = c.unicode();
+    return u < 0x0300 || (u >= 0x0400 && u < 0x0483) || (u >= 0x048A && u < 0x0530)
+        || (u >= 0x2500 && u < 0x2600);
+}
+
 // The mask counts grapheme clusters, not code units, so an accented letter or
 // a surrogate pair blanks to exactly one space and the columns stay in place.
-QString blankBlinkingClusters(const QString &row, const QString &maskRow)
+void appendBlankedRow(QString &result, const QStringRef &row, const QStringRef &maskRow)
 {
-    QString result;
-    result.reserve(row.size());
-    QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, row);
+    if (std::all_of(row.cbegin(), row.cend(), isClusterByItself)) {
+        const int rowStart = result.size();
+        result += row;
+        const int masked = qMin(row.size(), maskRow.size());
+        for (int i = 0; i < masked; ++i) {
+            if (isBlinking(maskRow, i))
+                result[rowStart + i] = QLatin1Char(' ');
+        }
+        return;
+    }
+
+    const QString text = row.toString();
+    QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, text);
     int start = 0;
-    for (int cluster = 0; start < row.size(); ++cluster) {
+    for (int cluster = 0; start < text.size(); ++cluster) {
         const int end = clusters.toNextBoundary();
         if (isBlinking(maskRow, cluster))
             result += QLatin1Char(' ');
         else
-            result += row.midRef(start, end - start);
+            result += text.midRef(start, end - start);
         start = end;
     }
-    return result;
+}
+
+// Pins a widget to the size its layout gives it now.
+void keepSize(QWidget *widget)
+{
+    widget->setFixedSize(widget->sizeHint());
 }
 
 } // namespace
@@ -99,6 +128,14 @@ VelmoScreenForm::VelmoScreenForm(QWidget *parent)
       blinkOn(true)
 {
     ui->setupUi(this);
+    // The screens keep the size of their placeholders whatever the unit
+    // sends: text beyond 20 columns or below the last row is cut at the
+    // label's edge instead of growing the window. The fixed sizes also tell
+    // the layouts that neither a new text nor showing the message screen can
+    // change the geometry, so nothing is laid out again for a screen.
+    keepSize(ui->autopilotScr);
+    keepSize(ui->msgScr);
+    keepSize(ui->msgStackedWidget);
 
     blinkTimer = new QTimer(this);
     connect(blinkTimer, &QTimer::timeout, this, &VelmoScreenForm::blinkTimerTimeout);
@@ -115,12 +152,21 @@ QString VelmoScreenForm::applyBlinkMask(const QString &screen, const QString &ma
     if (blinkOn || !mask.contains(QLatin1Char('*')))
         return screen;
 
-    QStringList rows = screen.split(QLatin1Char('\n'), Qt::KeepEmptyParts);
-    const QStringList maskRows = mask.split(QLatin1Char('\n'), Qt::KeepEmptyParts);
-    const int maskedRows = qMin(rows.size(), maskRows.size());
-    for (int r = 0; r < maskedRows; ++r)
-        rows[r] = blankBlinkingClusters(rows.at(r), maskRows.at(r));
-    return rows.join(QLatin1Char('\n'));
+    // This runs for every screen from the unit and at every blink tick, so
+    // rows are taken by reference and written into one string.
+    const QVector<QStringRef> rows = screen.splitRef(QLatin1Char('\n'), Qt::KeepEmptyParts);
+    const QVector<QStringRef> maskRows = mask.splitRef(QLatin1Char('\n'), Qt::KeepEmptyParts);
+    QString result;
+    result.reserve(screen.size());
+    for (int r = 0; r < rows.size(); ++r) {
+        if (r > 0)
+            result += QLatin1Char('\n');
+        if (r < maskRows.size())
+            appendBlankedRow(result, rows.at(r), maskRows.at(r));
+        else
+            result += rows.at(r);
+    }
+    return result;
 }
 
 void VelmoScreenForm::setAutopilotScreen(QString screen, QString mask)

@@ -1,5 +1,6 @@
 #include "velmoscreenform.h"
 
+#include <QTextBoundaryFinder>
 #include <QtTest>
 
 class TestBlinkMask : public QObject
@@ -9,6 +10,8 @@ class TestBlinkMask : public QObject
 private slots:
     void compose_data();
     void compose();
+    void everyCharacterBlanksByCluster_data();
+    void everyCharacterBlanksByCluster();
 };
 
 void TestBlinkMask::compose_data()
@@ -58,6 +61,47 @@ void TestBlinkMask::compose()
 
     QCOMPARE(VelmoScreenForm::applyBlinkMask(screen, mask, true), screen);
     QCOMPARE(VelmoScreenForm::applyBlinkMask(screen, mask, false), offPhase);
+}
+
+// The off phase of one row, cluster by cluster, the slow and sure way.
+static QString blankedByClusterWalk(const QString &row, const QString &maskRow)
+{
+    QString result;
+    QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, row);
+    int start = 0;
+    for (int cluster = 0; start < row.size(); ++cluster) {
+        const int end = clusters.toNextBoundary();
+        const bool blinks = cluster < maskRow.size() && maskRow.at(cluster) == QLatin1Char('*');
+        result += blinks ? QStringLiteral(" ") : row.mid(start, end - start);
+        start = end;
+    }
+    return result;
+}
+
+void TestBlinkMask::everyCharacterBlanksByCluster_data()
+{
+    QTest::addColumn<QString>("mask");
+    QTest::newRow("first") << "*";
+    QTest::newRow("second") << " *";
+    QTest::newRow("third") << "  *";
+    QTest::newRow("fourth") << "   *";
+}
+
+// Plain rows take a shortcut past the cluster search; whatever a row holds,
+// the result must be the one that the clusters give.
+void TestBlinkMask::everyCharacterBlanksByCluster()
+{
+    QFETCH(QString, mask);
+    for (uint code = 0; code <= 0xFFFF; ++code) {
+        const QChar c(code);
+        if (c.isSurrogate() || c == QLatin1Char('\n'))
+            continue;
+        for (const QString &row : { QStringLiteral("A") + c + c + QStringLiteral("B"), c + QStringLiteral("AB") }) {
+            const QString expected = blankedByClusterWalk(row, mask);
+            if (VelmoScreenForm::applyBlinkMask(row, mask, false) != expected)
+                QFAIL(qPrintable(QStringLiteral("U+%1 in \"%2\"").arg(code, 4, 16, QLatin1Char('0')).arg(row)));
+        }
+    }
 }
 
 QTEST_APPLESS_MAIN(TestBlinkMask)

@@ -1,26 +1,29 @@
-// Keys typed while the unit floods the client with screens: the time from the
-// key event to its line at the unit, beside the same keys typed while the unit
-// is quiet.
+// Keys typed into the real client's window while the unit floods it with
+// screens: the time from the key event (XTEST, as a keyboard) to its line at
+// the unit, beside the same keys typed while the unit is quiet.
 
+#include "clientprocess.h"
+#include "clientwindow.h"
 #include "inprocessclient.h"
 #include "loopbackunit.h"
 #include "measurements.h"
 #include "resulttable.h"
+#include "xvfbserver.h"
 
 #include "floodsender.h"
 
-#include <QCoreApplication>
 #include <QEventLoop>
-#include <QKeyEvent>
 #include <QTcpSocket>
 #include <QThread>
 #include <QTimer>
 
-#include <atomic>
 #include <random>
+
+#include <X11/keysym.h>
 
 namespace {
 
+constexpr int keyDisplay = 172;
 constexpr int keyCount = 20;
 constexpr int patienceMs = 60000;
 
@@ -28,21 +31,30 @@ struct KeyRun
 {
     QVector<double> delaysUs;
     double screensPerSecond = 0;
+    QString failure;
+};
+
+// What the unit saw: when each key line arrived, and how much it sent.
+struct UnitLog
+{
+    QVector<Clock::time_point> keysAt;
+    qint64 bytesSent = 0;
 };
 
 // The unit: floods the connection as the emulator's --flood does (or stays
 // quiet) and notes when each key line arrives. It runs an event loop of its
 // own, so a key line is seen as soon as it comes, whatever the flood does.
-LoopbackUnit::Job floodingUnit(bool flood, QVector<Clock::time_point> *arrivedAt)
+LoopbackUnit::Job floodingUnit(bool flood, UnitLog *log)
 {
-    return [flood, arrivedAt](QTcpSocket &connection) {
+    return [flood, log](QTcpSocket &connection) {
         QEventLoop loop;
         FloodSender sender(&connection, FloodSender::maxCount);
+        QObject::connect(&connection, &QTcpSocket::bytesWritten, [log](qint64 bytes) { log->bytesSent += bytes; });
         QObject::connect(&connection, &QTcpSocket::readyRead, [&] {
             const Clock::time_point now = Clock::now();
             for (int lines = connection.readAll().count('\n'); lines > 0; --lines)
-                arrivedAt->append(now);
-            if (arrivedAt->size() >= keyCount)
+                log->keysAt.append(now);
+            if (log->keysAt.size() >= keyCount)
                 loop.quit();
         });
         QObject::connect(&connection, &QTcpSocket::disconnected, &loop, &QEventLoop::quit);
@@ -53,14 +65,12 @@ LoopbackUnit::Job floodingUnit(bool flood, QVector<Clock::time_point> *arrivedAt
     };
 }
 
-// A keyboard on a thread of its own: its presses reach the form as posted
-// events, the way the window system hands a keyboard's events to the GUI
-// thread, so they wait for whatever the GUI thread is doing. The gaps vary so
-// that the presses fall at every point of the client's work.
+// A keyboard on a thread of its own. The gaps between presses vary so that
+// they fall at every point of the client's work.
 class Keyboard : public QThread
 {
 public:
-    explicit Keyboard(QObject *form) : form(form) {}
+    explicit Keyboard(ClientWindow &window) : window(window) {}
 
     QVector<Clock::time_point> pressedAt;
 
@@ -72,30 +82,34 @@ protected:
         for (int i = 0; i < keyCount; ++i) {
             QThread::msleep(gapMs(random));
             pressedAt.append(Clock::now());
-            QCoreApplication::postEvent(form, new QKeyEvent(QEvent::KeyPress, Qt::Key_Up, Qt::NoModifier));
+            window.typeKey(XK_Up);
         }
     }
 
 private:
-    QObject *form;
+    ClientWindow &window;
 };
 
-KeyRun typeKeys(const QString &address, bool flood)
+KeyRun typeKeys(const QString &clientExecutable, const QString &address, bool flood)
 {
-    QVector<Clock::time_point> arrivedAt;
-    LoopbackUnit unit(address, floodingUnit(flood, &arrivedAt));
+    XvfbServer x(keyDisplay);
+    QString error;
+    if (!x.start(&error))
+        return { {}, 0, error };
+    UnitLog log;
+    LoopbackUnit unit(address, floodingUnit(flood, &log));
     if (!unit.startListening())
-        return {};
-    InProcessClient client;
-    int shown = 0;
-    QObject::connect(&client.link(), &DebugCommunicator::autopilotScreenReceived, [&] { ++shown; });
-    if (!client.connectTo(address))
-        return {};
+        return { {}, 0, QStringLiteral("the unit cannot listen") };
+    ClientProcess client(clientExecutable, address);
+    ClientWindow window(x);
+    if (window.start(client, x.environment()) < 0)
+        return { {}, 0, QStringLiteral("the client's window did not appear") };
+    window.focus();
     // Let the flood fill every buffer on the way before the first key.
-    runEventsUntil([] { return false; }, 500);
+    runEventsUntil([] { return false; }, 1000);
 
-    Keyboard keyboard(&client.form());
-    const int shownBefore = shown;
+    Keyboard keyboard(window);
+    const qint64 bytesBefore = log.bytesSent;
     const Clock::time_point from = Clock::now();
     keyboard.start();
     runEventsUntil([&] { return unit.isFinished(); }, patienceMs);
@@ -104,29 +118,32 @@ KeyRun typeKeys(const QString &address, bool flood)
     unit.wait();
 
     KeyRun run;
-    run.screensPerSecond = (shown - shownBefore) / (microseconds(to - from) / 1e6);
-    for (int i = 0; i < std::min(keyboard.pressedAt.size(), arrivedAt.size()); ++i)
-        run.delaysUs.append(microseconds(arrivedAt.at(i) - keyboard.pressedAt.at(i)));
+    const double screenBytes = fullScreenLine(1).size();
+    run.screensPerSecond = (log.bytesSent - bytesBefore) / screenBytes / (microseconds(to - from) / 1e6);
+    for (int i = 0; i < std::min(keyboard.pressedAt.size(), log.keysAt.size()); ++i)
+        run.delaysUs.append(microseconds(log.keysAt.at(i) - keyboard.pressedAt.at(i)));
+    if (run.delaysUs.size() != keyCount)
+        run.failure = QStringLiteral("%1 of %2 key lines arrived").arg(run.delaysUs.size()).arg(keyCount);
     return run;
 }
 
 } // namespace
 
-void measureKeysUnderFlood(ResultTable &table)
+void measureKeysUnderFlood(ResultTable &table, const QString &clientExecutable)
 {
-    const KeyRun quiet = typeKeys(QStringLiteral("127.0.0.76"), false);
-    const KeyRun flood = typeKeys(QStringLiteral("127.0.0.77"), true);
-    const QString measure = QStringLiteral("Key event to line at the unit, %1 keys 60–140 ms apart, %2, %3");
-    if (quiet.delaysUs.size() != keyCount || flood.delaysUs.size() != keyCount) {
-        table.add(measure.arg(keyCount).arg(QStringLiteral("quiet unit and flooding unit"), QStringLiteral("lines")),
-                  QStringLiteral("failed: %1 and %2 of %3 lines")
-                      .arg(quiet.delaysUs.size()).arg(flood.delaysUs.size()).arg(keyCount));
+    const KeyRun quiet = typeKeys(clientExecutable, QStringLiteral("127.0.0.76"), false);
+    const KeyRun flood = typeKeys(clientExecutable, QStringLiteral("127.0.0.77"), true);
+    const QString measure = QStringLiteral("Key typed into the real window (XTEST) to its line at the unit, "
+                                           "%1 keys 60–140 ms apart, %2, %3");
+    if (!quiet.failure.isEmpty() || !flood.failure.isEmpty()) {
+        table.add(measure.arg(keyCount).arg(QStringLiteral("quiet and flooding unit"), QStringLiteral("lines")),
+                  QStringLiteral("failed: %1 %2").arg(quiet.failure, flood.failure));
         return;
     }
     const double quietMaxMs = percentile(quiet.delaysUs, 1.0) / 1000;
     const QString quietUnit = QStringLiteral("unit quiet");
-    const QString floodingUnit = QStringLiteral("unit flooding (emulator's flood: message page switched in two "
-                                                "screens of three; %1 screens/s shown meanwhile)")
+    const QString floodingUnit = QStringLiteral("unit flooding as the emulator's --flood does (message page switched "
+                                                "in two screens of three; the client took %1 screens/s meanwhile)")
                                      .arg(formatNumber(flood.screensPerSecond, 0));
     table.add(measure.arg(keyCount).arg(quietUnit, QStringLiteral("median")),
               formatNumber(percentile(quiet.delaysUs, 0.5) / 1000, 2) + QStringLiteral(" ms"));

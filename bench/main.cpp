@@ -53,7 +53,7 @@ int main(int argc, char **argv)
     if (wanted("keys"))
         measureKeyToWire(table);
     if (wanted("floodkeys"))
-        measureKeysUnderFlood(table);
+        measureKeysUnderFlood(table, QStringLiteral(VELMO_CLIENT));
     if (wanted("process"))
         measureClientProcess(table, QStringLiteral(VELMO_CLIENT));
     if (wanted("oversized"))

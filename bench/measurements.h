@@ -15,7 +15,7 @@ void runMicroBenchmarks(ResultTable &table);
 void measureThroughput(ResultTable &table, int screens);
 void measureLatency(ResultTable &table);
 void measureKeyToWire(ResultTable &table);
-void measureKeysUnderFlood(ResultTable &table);
+void measureKeysUnderFlood(ResultTable &table, const QString &clientExecutable);
 void measureClientProcess(ResultTable &table, const QString &clientExecutable);
 void measureOversizedScreens(ResultTable &table, const QString &clientExecutable);
 

@@ -1,8 +1,10 @@
 // Measurements of the real client executable under a private X server: time
 // from process start to its window mapped, processor use while connected to a
-// quiet unit, and peak resident memory.
+// quiet unit, peak resident memory, and the window's size and the memory when
+// the unit sends screens far larger than the display.
 
 #include "clientprocess.h"
+#include "clientwindow.h"
 #include "floodsender.h"
 #include "inprocessclient.h"
 #include "measurements.h"
@@ -12,11 +14,6 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
-
-#include <poll.h>
-
-// Xlib's macros (None, KeyPress, ...) clash with Qt's names: include it last.
-#include <X11/Xlib.h>
 
 namespace {
 
@@ -28,43 +25,6 @@ const QString oversizedUnitAddress = QStringLiteral("127.0.0.78");
 constexpr int screenSettleMs = 1500;
 constexpr int startupRuns = 5;
 constexpr int idleSeconds = 10;
-
-// Waits for the first top-level window to be mapped on the display.
-bool waitForMap(Display *display, int timeoutMs, Clock::time_point *mappedAt, Window *window = nullptr)
-{
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        while (XPending(display) > 0) {
-            XEvent event;
-            XNextEvent(display, &event);
-            if (event.type == MapNotify && !event.xmap.override_redirect) {
-                *mappedAt = Clock::now();
-                if (window)
-                    *window = event.xmap.window;
-                return true;
-            }
-        }
-        const int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
-        pollfd connection{ ConnectionNumber(display), POLLIN, 0 };
-        if (left <= 0 || poll(&connection, 1, left) <= 0)
-            return false;
-    }
-}
-
-// Starts the client and returns the time to its window in milliseconds, or -1.
-double startClient(ClientProcess &client, const XvfbServer &x, const QProcessEnvironment &environment)
-{
-    Display *display = XOpenDisplay(qPrintable(x.display()));
-    if (!display)
-        return -1;
-    XSelectInput(display, DefaultRootWindow(display), SubstructureNotifyMask);
-    XSync(display, False);
-    QString error;
-    Clock::time_point mappedAt;
-    const bool mapped = client.start(environment, &error) && waitForMap(display, 20000, &mappedAt);
-    XCloseDisplay(display);
-    return mapped ? microseconds(mappedAt - client.launchedAt()) / 1000 : -1;
-}
 
 // A unit that sends one full screen to each client and then stays quiet.
 void serveOneScreen(QTcpServer &unit)
@@ -84,7 +44,7 @@ void measureVariant(ResultTable &table, const QString &clientExecutable, const X
     std::unique_ptr<ClientProcess> client;
     for (int run = 0; run < startupRuns; ++run) {
         client.reset(new ClientProcess(clientExecutable, quietUnitAddress));
-        const double ms = startClient(*client, x, environment);
+        const double ms = ClientWindow(x).start(*client, environment);
         if (ms >= 0)
             startups.append(ms);
     }
@@ -168,31 +128,6 @@ QVector<QByteArray> oversizedLines()
     return lines;
 }
 
-// Follows the window's size through the X server's notifications for `ms`.
-void followWindowSize(Display *display, Window window, int ms, QSize *largest)
-{
-    const Clock::time_point until = Clock::now() + std::chrono::milliseconds(ms);
-    for (;;) {
-        while (XPending(display) > 0) {
-            XEvent event;
-            XNextEvent(display, &event);
-            if (event.type == ConfigureNotify && event.xconfigure.window == window)
-                *largest = largest->expandedTo(QSize(event.xconfigure.width, event.xconfigure.height));
-        }
-        const int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count());
-        pollfd connection{ ConnectionNumber(display), POLLIN, 0 };
-        if (left <= 0)
-            return;
-        poll(&connection, 1, left);
-    }
-}
-
-QSize windowSize(Display *display, Window window)
-{
-    XWindowAttributes attributes;
-    return XGetWindowAttributes(display, window, &attributes) ? QSize(attributes.width, attributes.height) : QSize();
-}
-
 QString sizeText(const QSize &size)
 {
     return QStringLiteral("%1 × %2").arg(size.width()).arg(size.height());
@@ -209,26 +144,13 @@ void measureOversizedScreens(ResultTable &table, const QString &clientExecutable
         table.add(QStringLiteral("Oversized screens"), QStringLiteral("failed: ") + error + unit.errorString());
         return;
     }
-    Display *display = XOpenDisplay(qPrintable(x.display()));
-    if (!display) {
-        table.add(QStringLiteral("Oversized screens"), QStringLiteral("failed: cannot open ") + x.display());
-        return;
-    }
-    XSelectInput(display, DefaultRootWindow(display), SubstructureNotifyMask);
-    XSync(display, False);
-
+    ClientWindow window(x);
     ClientProcess client(clientExecutable, oversizedUnitAddress);
-    Clock::time_point mappedAt;
-    Window window = 0;
-    const bool started = client.start(x.environment(), &error) && waitForMap(display, 20000, &mappedAt, &window)
-        && runEventsUntil([&] { return unit.hasPendingConnections(); }, 20000);
-    if (!started) {
-        XCloseDisplay(display);
-        table.add(QStringLiteral("Oversized screens"), QStringLiteral("failed: the client did not start or connect ") + error);
+    if (window.start(client, x.environment()) < 0 || !runEventsUntil([&] { return unit.hasPendingConnections(); }, 20000)) {
+        table.add(QStringLiteral("Oversized screens"), QStringLiteral("failed: the client did not start or connect"));
         return;
     }
     QTcpSocket *connection = unit.nextPendingConnection();
-    XSelectInput(display, window, StructureNotifyMask);
     const auto send = [&](const QByteArray &line) {
         connection->write(line);
         runEventsUntil([&] { return connection->bytesToWrite() == 0; }, 20000);
@@ -236,16 +158,15 @@ void measureOversizedScreens(ResultTable &table, const QString &clientExecutable
     };
 
     send(fullScreenLine(1));
-    QSize largest = windowSize(display, window);
+    QSize largest = window.size();
     const QSize opening = largest;
     for (const QByteArray &line : oversizedLines()) {
         send(line);
-        followWindowSize(display, window, screenSettleMs, &largest);
+        window.followSize(screenSettleMs, &largest);
     }
     send(fullScreenLine(1));
-    followWindowSize(display, window, screenSettleMs, &largest);
-    const QSize after = windowSize(display, window);
-    XCloseDisplay(display);
+    window.followSize(screenSettleMs, &largest);
+    const QSize after = window.size();
 
     const QString what = QStringLiteral("Window of the real client under Xvfb, screens of 30 to 1,000,000 columns and "
                                         "up to 40,000 rows, each for both screens, then a normal screen: %1");

@@ -2,6 +2,7 @@
 
 #include <QAbstractSocket>
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
@@ -54,13 +55,36 @@ void DebugCommunicator::clientDataAvailableToRead()
     if (droppedLineLength > 0 && !skipOverlongLine())
         return;
 
-    while (socket->canReadLine())
+    // A unit may send screens faster than they can be shown. Lines are
+    // therefore handled in passes of a few milliseconds, and whatever came
+    // in meanwhile, the operator's keys above all, is handled between them.
+    QElapsedTimer pass;
+    pass.start();
+    while (socket->canReadLine()) {
+        if (pass.elapsed() >= ReadPassMs) {
+            resumeReadingSoon();
+            return;
+        }
         handleLine(socket->readLine());
+    }
 
     // What is left holds no line feed. The read buffer stops one byte past
     // the longest line, so a full buffer means the line is too long.
     if (socket->bytesAvailable() > MaxLineLength)
         skipOverlongLine();
+}
+
+// Lines left in the socket's buffer are not announced again, so the next pass
+// is queued behind the events that wait now; one queued pass is enough.
+void DebugCommunicator::resumeReadingSoon()
+{
+    if (readingResumes)
+        return;
+    readingResumes = true;
+    QMetaObject::invokeMethod(this, [this] {
+        readingResumes = false;
+        clientDataAvailableToRead();
+    }, Qt::QueuedConnection);
 }
 
 void DebugCommunicator::handleLine(const QByteArray &line)

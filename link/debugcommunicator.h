@@ -44,6 +44,10 @@ public slots:
     void clientDataAvailableToRead();
 
 private:
+    // Longest stretch of line handling before other events get their turn.
+    static constexpr int ReadPassMs = 5;
+
+    void resumeReadingSoon();
     void handleLine(const QByteArray &line);
     bool skipOverlongLine();
     void reportDroppedLine();
@@ -54,6 +58,8 @@ private:
     // Bytes of an over-long line dropped so far; non-zero while the rest of
     // that line is being skipped.
     qint64 droppedLineLength = 0;
+    // A pass over the lines left in the socket's buffer is queued.
+    bool readingResumes = false;
 };
 
 #endif // DEBUGCOMMUNICATOR_H

@@ -1,7 +1,7 @@
 # The Debian package of the client: `cpack -G DEB` in a configured build folder
-# (after the build; scripts/package.sh does both) writes
-# velmoscreen_<version>_<arch>.deb there. What goes into it is the install
-# rules of packaging/CMakeLists.txt.
+# builds what is out of date and writes velmoscreen_<version>_<arch>.deb there
+# (scripts/package.sh does it in a folder without tests). What goes into it is
+# the install rules of packaging/CMakeLists.txt.
 
 # Debian's place for the settings, whatever the installation prefix: the one
 # file an administrator edits, kept across upgrades.

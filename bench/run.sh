@@ -6,7 +6,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
-"$root/scripts/setup.sh"
+"$root/scripts/setup.sh" bench
 
 build=${VELMO_BUILD_DIR:-$root/build}
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMO_BUILD_BENCH=ON >/dev/null

@@ -111,7 +111,7 @@ run_fuzz() {
     return "$status"
 }
 
-"$root/scripts/setup.sh"
+"$root/scripts/setup.sh" robustness
 overall=0
 for step in "${steps[@]}"; do
     case $step in

@@ -16,7 +16,8 @@ fi
 "$root/scripts/setup.sh"
 
 build=${VELMO_BUILD_DIR:-$root/build}
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# The demo needs no benchmark program, nor its libraries.
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMO_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" --parallel "$(nproc)" --target VelmoScreen velmo-unit-emulator
 
 client="$build/bin/VelmoScreen"

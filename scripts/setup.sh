@@ -1,41 +1,72 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building, running and testing VelmoScreen needs.
-# Idempotent: packages already installed are skipped, and the package lists are
-# refreshed at most once per run, only when something is missing.
+# Installs the Debian packages that VelmoScreen needs, and nothing more than
+# asked for. Without arguments: what building the client (and its package) and
+# running it need. Each argument adds a group for one kind of run:
+#   test        the test suite (X tools, the Russian locale, the package test)
+#   package     the package test alone (Debian's validators, Xvfb, xdotool)
+#   robustness  the sanitizer and fuzz runs (clang), on top of the test group
+#   bench       the benchmark program and its profiler
+# Every script that runs such things calls this one with its groups, so each
+# list is written once. Idempotent: packages already installed are skipped, and
+# the package lists are refreshed at most once per run, only when something is
+# missing.
 set -euo pipefail
 
-packages=(
-    build-essential cmake pkg-config git
+build_packages=(
+    build-essential cmake file
     qtbase5-dev qtbase5-dev-tools qttranslations5-l10n
-    fonts-dejavu-core locales
-    xvfb xdotool x11-utils imagemagick
-    clang libclang-rt-14-dev libbenchmark-dev libx11-dev valgrind
-    util-linux procps iproute2
+    fonts-dejavu-core
 )
+package_test_packages=(
+    lintian desktop-file-utils appstream
+    xvfb xdotool x11-utils util-linux iproute2
+)
+test_packages=(
+    "${package_test_packages[@]}"
+    imagemagick locales procps
+    # The suite builds the benchmark program too, so that it keeps compiling.
+    libbenchmark-dev libx11-dev
+)
+robustness_packages=("${test_packages[@]}" clang libclang-rt-14-dev)
+bench_packages=(xvfb xdotool libbenchmark-dev libx11-dev valgrind)
+
+wanted=("${build_packages[@]}")
+russian_locale=false
+for group in "$@"; do
+    case $group in
+        test) wanted+=("${test_packages[@]}"); russian_locale=true ;;
+        package) wanted+=("${package_test_packages[@]}") ;;
+        robustness) wanted+=("${robustness_packages[@]}"); russian_locale=true ;;
+        bench) wanted+=("${bench_packages[@]}") ;;
+        *) echo "setup: unknown group '$group' (test, package, robustness, bench)" >&2; exit 2 ;;
+    esac
+done
+
+as_root=()
+[[ $(id -u) -ne 0 ]] && as_root=(sudo)
 
 missing=()
-for p in "${packages[@]}"; do
+for p in "${wanted[@]}"; do
+    [[ " ${missing[*]} " == *" $p "* ]] && continue
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
         missing+=("$p")
     fi
 done
 
 if ((${#missing[@]})); then
-    sudo_cmd=()
-    [[ $(id -u) -ne 0 ]] && sudo_cmd=(sudo)
     echo "setup: installing ${missing[*]}"
-    "${sudo_cmd[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    # env carries the setting through sudo, which would otherwise drop it.
+    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+        apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
 # The start-up tests run the client under a Russian locale to check that the
 # toolkit's own translations load; make sure that locale exists.
-if ! locale -a 2>/dev/null | grep -qi '^ru_RU\.utf8$'; then
-    sudo_cmd=()
-    [[ $(id -u) -ne 0 ]] && sudo_cmd=(sudo)
+if $russian_locale && ! locale -a 2>/dev/null | grep -qi '^ru_RU\.utf8$'; then
     if [[ -f /etc/locale.gen ]]; then
-        "${sudo_cmd[@]}" sed -i 's/^# *\(ru_RU.UTF-8 UTF-8\)/\1/' /etc/locale.gen
-        grep -q '^ru_RU.UTF-8 UTF-8' /etc/locale.gen || echo 'ru_RU.UTF-8 UTF-8' | "${sudo_cmd[@]}" tee -a /etc/locale.gen >/dev/null
-        "${sudo_cmd[@]}" locale-gen >/dev/null
+        "${as_root[@]}" sed -i 's/^# *\(ru_RU.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+        grep -q '^ru_RU.UTF-8 UTF-8' /etc/locale.gen || echo 'ru_RU.UTF-8 UTF-8' | "${as_root[@]}" tee -a /etc/locale.gen >/dev/null
+        "${as_root[@]}" locale-gen >/dev/null
     fi
 fi

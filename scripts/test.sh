@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds VelmoScreen with its tests and tools, and runs
-# every test with CTest. Extra arguments go to ctest (for example -R link).
+# Installs what is needed, builds VelmoScreen with its tests, tools and
+# benchmark program, and runs every test with CTest, the Debian package's
+# among them. Extra arguments go to ctest (for example -R link).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
-"$root/scripts/setup.sh"
+"$root/scripts/setup.sh" test
 
 build=${VELMO_BUILD_DIR:-$root/build}
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# The benchmark program is built too, so that it keeps compiling.
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMO_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" --parallel "$(nproc)"
 
 cd "$build"

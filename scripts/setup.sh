@@ -25,10 +25,10 @@ test_packages=(
     "${package_test_packages[@]}"
     imagemagick locales procps
     # The suite builds the benchmark program too, so that it keeps compiling.
-    libbenchmark-dev libx11-dev
+    libbenchmark-dev libx11-dev libxtst-dev
 )
 robustness_packages=("${test_packages[@]}" clang libclang-rt-14-dev)
-bench_packages=(xvfb xdotool libbenchmark-dev libx11-dev valgrind)
+bench_packages=(xvfb xdotool libbenchmark-dev libx11-dev libxtst-dev valgrind)
 
 wanted=("${build_packages[@]}")
 russian_locale=false

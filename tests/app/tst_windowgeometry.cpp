@@ -1,13 +1,14 @@
 #include "debugcommunicator.h"
 #include "mainwindow.h"
-#include "velmoscreenform.h"
+#include "screentest.h"
 
-#include <QFontDatabase>
 #include <QLabel>
 #include <QStackedWidget>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
+
+using ScreenTest::child;
 
 namespace {
 
@@ -17,15 +18,6 @@ QString rowsOf(int rows, int columns)
 {
     const QString row = QStringLiteral("0123456789").repeated(columns / 10 + 1).left(columns);
     return (row + QLatin1Char('\n')).repeated(rows).chopped(1);
-}
-
-template <typename T>
-T *child(const QWidget &window, const char *name)
-{
-    T *widget = window.findChild<T *>(QLatin1String(name));
-    if (!widget)
-        qFatal("window has no %s", name);
-    return widget;
 }
 
 QRect geometryIn(const QWidget &window, const char *name)
@@ -81,7 +73,7 @@ private slots:
 
 void TestWindowGeometry::initTestCase()
 {
-    QVERIFY(QFontDatabase::addApplicationFont(QStringLiteral(":/VelmoScreenFont.ttf")) >= 0);
+    QVERIFY(ScreenTest::registerScreenFont() >= 0);
 }
 
 void TestWindowGeometry::oversizedScreensKeepTheWindow_data()

@@ -1,5 +1,7 @@
 #include "debugcommunicator.h"
 
+#include "deadpeerdetection.h"
+
 #include <QAbstractSocket>
 #include <QDebug>
 #include <QJsonDocument>
@@ -23,6 +25,9 @@ void DebugCommunicator::start(const QString &remoteIp)
     // maximal line body can still be seen to be its line feed.
     socket->setReadBufferSize(MaxLineLength + 1);
     connect(socket, SIGNAL(readyRead()), this, SLOT(clientDataAvailableToRead()));
+    // The options need the connection's descriptor, which exists only from
+    // the attempt on and is new for every attempt.
+    connect(socket, &QTcpSocket::connected, this, &DebugCommunicator::tuneConnection);
 
     checkConnection();
 
@@ -47,6 +52,11 @@ void DebugCommunicator::checkConnection()
         reportDroppedLine();
 
     socket->connectToHost(remoteIp, UnitPort, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+}
+
+void DebugCommunicator::tuneConnection()
+{
+    enableDeadPeerDetection(socket);
 }
 
 void DebugCommunicator::clientDataAvailableToRead()

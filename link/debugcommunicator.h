@@ -44,6 +44,7 @@ public slots:
     void clientDataAvailableToRead();
 
 private:
+    void tuneConnection();
     void handleLine(const QByteArray &line);
     bool skipOverlongLine();
     void reportDroppedLine();

@@ -10,7 +10,7 @@ packages=(
     fonts-dejavu-core locales
     xvfb xdotool x11-utils imagemagick
     clang libclang-rt-14-dev libbenchmark-dev libx11-dev valgrind
-    util-linux procps iproute2
+    util-linux procps iproute2 nftables
 )
 
 missing=()

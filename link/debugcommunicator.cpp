@@ -38,6 +38,14 @@ void DebugCommunicator::start(const QString &remoteIp)
 
 void DebugCommunicator::sendKbdPress(QString key)
 {
+    // A line handed to a socket that is not connected would wait in its
+    // buffer and reach the unit whenever an attempt goes through, seconds
+    // after the key was pressed: a start or stop arriving late, unannounced,
+    // is worse than one lost.
+    if (socket->state() != QAbstractSocket::ConnectedState) {
+        qDebug("Key \"%s\" dropped: not connected to the unit", qPrintable(key));
+        return;
+    }
     socket->write("KBD:" + key.toUtf8() + "\n");
 }
 

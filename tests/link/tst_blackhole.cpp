@@ -1,6 +1,6 @@
 // The link on a network that loses packets without a word: a unit that
 // vanished (power lost, rebooted, cable pulled) while its connection was up,
-// and a quiet unit that is still there.
+// a quiet unit that is still there, and a connection attempt held open.
 // The packets are dropped by nftables rules, so the test runs in a network
 // namespace of its own (see tests/in-private-network.sh) and refuses to run
 // anywhere else.
@@ -39,6 +39,12 @@ public:
     bool blackhole(const QAbstractSocket &connection)
     {
         return apply(QStringLiteral("%1 drop\n%2 drop\n").arg(match(connection, false), match(connection, true)));
+    }
+
+    // Drops the link's attempts to reach the unit, so that they hang.
+    bool dropPacketsTo(const QString &address, quint16 port)
+    {
+        return apply(QStringLiteral("ip daddr %1 tcp dport %2 drop\n").arg(address).arg(port));
     }
 
     // Counts the packets that the connection carries from the link to the unit.
@@ -132,6 +138,7 @@ private slots:
     void vanishedUnitIsReplaced_data();
     void vanishedUnitIsReplaced();
     void quietUnitIsKept();
+    void keyDuringHeldAttemptNeverArrives();
 };
 
 void TestBlackhole::initTestCase()
@@ -207,6 +214,24 @@ void TestBlackhole::quietUnitIsKept()
     QCOMPARE(fixture.peer->bytesAvailable(), 0);
     fixture.link.sendKbdPress(QStringLiteral("0"));
     QCOMPARE(fixture.receive(6), QByteArray("KBD:0\n"));
+}
+
+// A key typed while the attempt hangs must not reach the unit when the
+// attempt goes through after all: by then it is stale.
+void TestBlackhole::keyDuringHeldAttemptNeverArrives()
+{
+    LinkFixture fixture(UnitAddress);
+    QVERIFY(fixture.listen());
+    Firewall firewall;
+    QVERIFY(firewall.dropPacketsTo(fixture.address, UnitPort));
+    fixture.link.start(fixture.address);
+    QTRY_COMPARE_WITH_TIMEOUT(fixture.linkSocket()->state(), QAbstractSocket::ConnectingState, 15000);
+
+    fixture.link.sendKbdPress(QStringLiteral("PUSK"));
+    QVERIFY(firewall.clear());
+    QVERIFY(fixture.accept());
+    fixture.link.sendKbdPress(QStringLiteral("1"));
+    QCOMPARE(fixture.receive(6), QByteArray("KBD:1\n"));
 }
 
 QTEST_GUILESS_MAIN(TestBlackhole)

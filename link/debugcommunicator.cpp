@@ -64,6 +64,10 @@ void DebugCommunicator::checkConnection()
 
 void DebugCommunicator::tuneConnection()
 {
+    // Key lines are tiny interactive writes. With Nagle's algorithm the second
+    // of two quick keys waits for the first one's acknowledgement, which a
+    // unit with nothing to answer may hold back for tens of milliseconds.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     enableDeadPeerDetection(socket);
 }
 

@@ -16,6 +16,10 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -25,6 +29,11 @@ constexpr int throughputRounds = 3;
 constexpr int latencySamples = 2000;
 constexpr int keyPresses = 60;   // 2 s of auto-repeat
 constexpr int keyIntervalMs = 33; // 30 a second
+constexpr int keyPairs = 10;
+constexpr int keyPairGapMs = 5;
+// Between pairs the connection falls idle, far longer than the unit's
+// delayed acknowledgement (40 ms).
+constexpr int keyPairPeriodMs = 300;
 
 // What the label's first row shows for flood screen `index`; that row never blinks.
 QString floodFirstRow(int index)
@@ -104,41 +113,89 @@ double clientRate(const QByteArray &bytes, int screens)
     return screens / (microseconds(finished - started) / 1e6);
 }
 
-// The times from each press to its line's arrival at the unit, in microseconds.
-QVector<double> keyBurst(const QString &address, bool lowDelay)
+// How the client presses keys in a key measurement, and how the unit acknowledges them.
+struct KeyPattern
 {
-    QVector<Clock::time_point> arrivedAt;
-    LoopbackUnit unit(address, [&arrivedAt](QTcpSocket &connection) {
-        while (arrivedAt.size() < keyPresses && connection.waitForReadyRead(10000)) {
+    const char *what;
+    // Presses in pairs `keyPairGapMs` apart with the connection idle in
+    // between, rather than at the auto-repeat rate.
+    bool pairs;
+    // Linux acknowledges at once after an idle spell (its quick-ack mode); a
+    // stack without that mode holds every acknowledgement back for a while,
+    // hoping to send it with an answer that this unit never writes.
+    bool unitDelaysAcks;
+    int presses;
+    const char *addresses[2]; // low-delay option cleared, socket as the link sets it up
+};
+
+void delayAcknowledgements(QTcpSocket &connection)
+{
+    // Leaving quick-ack mode lasts only until the next segment arrives.
+    const int off = 0;
+    setsockopt(int(connection.socketDescriptor()), IPPROTO_TCP, TCP_QUICKACK, &off, sizeof off);
+}
+
+// A unit that sends nothing back and notes when each line arrives.
+LoopbackUnit::Job recordLineArrivals(const KeyPattern &pattern, QVector<Clock::time_point> *arrivedAt)
+{
+    return [&pattern, arrivedAt](QTcpSocket &connection) {
+        if (pattern.unitDelaysAcks)
+            delayAcknowledgements(connection);
+        while (arrivedAt->size() < pattern.presses && connection.waitForReadyRead(10000)) {
             const Clock::time_point now = Clock::now();
             for (int lines = connection.readAll().count('\n'); lines > 0; --lines)
-                arrivedAt.append(now);
+                arrivedAt->append(now);
+            if (pattern.unitDelaysAcks)
+                delayAcknowledgements(connection);
         }
+    };
+}
+
+// Starts pressing Up on the form as the pattern says, noting when.
+void pressKeys(const KeyPattern &pattern, QTimer &timer, VelmoScreenForm &form, QVector<Clock::time_point> *pressedAt)
+{
+    const bool autoRepeat = !pattern.pairs;
+    const auto pressUp = [&form, pressedAt, autoRepeat] {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Up, Qt::NoModifier, QString(), autoRepeat);
+        pressedAt->append(Clock::now());
+        QCoreApplication::sendEvent(&form, &press);
+    };
+    QObject::connect(&timer, &QTimer::timeout, [&pattern, &timer, pressedAt, pressUp] {
+        pressUp();
+        if (pattern.pairs)
+            QTimer::singleShot(keyPairGapMs, Qt::PreciseTimer, pressUp);
+        if (pressedAt->size() + (pattern.pairs ? 1 : 0) >= pattern.presses)
+            timer.stop();
     });
+    timer.setTimerType(Qt::PreciseTimer);
+    timer.start(pattern.pairs ? keyPairPeriodMs : keyIntervalMs);
+}
+
+// The times from each press to its line's arrival at the unit, in
+// microseconds; of a pair, only the second press counts: the first goes out
+// at once in any case.
+QVector<double> keyDelays(const KeyPattern &pattern, bool asLinkSetsItUp)
+{
+    const QString address = QString::fromLatin1(pattern.addresses[asLinkSetsItUp]);
+    QVector<Clock::time_point> arrivedAt;
+    LoopbackUnit unit(address, recordLineArrivals(pattern, &arrivedAt));
     if (!unit.startListening())
         return {};
     InProcessClient client;
     if (!client.connectTo(address))
         return {};
-    client.socket()->setSocketOption(QAbstractSocket::LowDelayOption, lowDelay ? 1 : 0);
+    if (!asLinkSetsItUp)
+        client.socket()->setSocketOption(QAbstractSocket::LowDelayOption, 0);
     client.form().setFocus();
 
     QVector<Clock::time_point> pressedAt;
-    QTimer repeat;
-    repeat.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&repeat, &QTimer::timeout, [&] {
-        QKeyEvent press(QEvent::KeyPress, Qt::Key_Up, Qt::NoModifier, QString(), true);
-        pressedAt.append(Clock::now());
-        QCoreApplication::sendEvent(&client.form(), &press);
-        if (pressedAt.size() == keyPresses)
-            repeat.stop();
-    });
-    repeat.start(keyIntervalMs);
-    runEventsUntil([&] { return pressedAt.size() == keyPresses && unit.isFinished(); }, 20000);
+    QTimer timer;
+    pressKeys(pattern, timer, client.form(), &pressedAt);
+    runEventsUntil([&] { return pressedAt.size() == pattern.presses && unit.isFinished(); }, 30000);
     unit.wait();
 
     QVector<double> delays;
-    for (int i = 0; i < std::min(pressedAt.size(), arrivedAt.size()); ++i)
+    for (int i = pattern.pairs ? 1 : 0; i < std::min(pressedAt.size(), arrivedAt.size()); i += pattern.pairs ? 2 : 1)
         delays.append(microseconds(arrivedAt.at(i) - pressedAt.at(i)));
     return delays;
 }
@@ -231,25 +288,30 @@ void measureLatency(ResultTable &table)
 
 void measureKeyToWire(ResultTable &table)
 {
-    const struct
-    {
-        const char *address;
-        bool lowDelay;
-        const char *label;
-    } variants[] = {
-        { "127.0.0.73", false, "Nagle's algorithm on (toolkit default)" },
-        { "127.0.0.74", true, "low-delay option set" },
+    const KeyPattern patterns[] = {
+        { "Key press to line at the unit, 30/s auto-repeat for 2 s", false, false, keyPresses,
+          { "127.0.0.73", "127.0.0.74" } },
+        { "Second of two key presses 5 ms apart after an idle spell, to line at the unit, unit acknowledging at once",
+          true, false, 2 * keyPairs, { "127.0.0.76", "127.0.0.77" } },
+        { "Second of two key presses 5 ms apart after an idle spell, to line at the unit, unit delaying its "
+          "acknowledgements",
+          true, true, 2 * keyPairs, { "127.0.0.78", "127.0.0.79" } },
     };
-    for (const auto &variant : variants) {
-        const QVector<double> delays = keyBurst(QString::fromLatin1(variant.address), variant.lowDelay);
-        const QString measure = QStringLiteral("Key press to line at the unit, 30/s auto-repeat for 2 s, %1, %2")
-                                    .arg(QString::fromLatin1(variant.label));
-        if (delays.size() != keyPresses) {
-            table.add(measure.arg(QStringLiteral("lines")),
-                      QStringLiteral("failed: %1 of %2 lines").arg(delays.size()).arg(keyPresses));
-            continue;
+    const char *options[] = { "low-delay option cleared (Nagle's algorithm on)", "socket as the link sets it up" };
+    for (const KeyPattern &pattern : patterns) {
+        const int lines = pattern.pairs ? pattern.presses / 2 : pattern.presses;
+        for (const bool asLinkSetsItUp : { false, true }) {
+            const QVector<double> delays = keyDelays(pattern, asLinkSetsItUp);
+            const QString measure = QStringLiteral("%1, %2, %3")
+                                        .arg(QString::fromLatin1(pattern.what), QString::fromLatin1(options[asLinkSetsItUp]));
+            if (delays.size() != lines) {
+                table.add(measure.arg(QStringLiteral("lines")),
+                          QStringLiteral("failed: %1 of %2 lines").arg(delays.size()).arg(lines));
+                continue;
+            }
+            table.add(measure.arg(QStringLiteral("median")),
+                      formatNumber(percentile(delays, 0.5), 0) + QStringLiteral(" µs"));
+            table.addBelow(measure.arg(QStringLiteral("maximum")), percentile(delays, 1.0), 1000, QStringLiteral("µs"), 0);
         }
-        table.add(measure.arg(QStringLiteral("median")), formatNumber(percentile(delays, 0.5), 0) + QStringLiteral(" µs"));
-        table.addBelow(measure.arg(QStringLiteral("maximum")), percentile(delays, 1.0), 1000, QStringLiteral("µs"), 0);
     }
 }

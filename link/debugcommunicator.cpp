@@ -1,5 +1,7 @@
 #include "debugcommunicator.h"
 
+#include "deadpeerdetection.h"
+
 #include <QAbstractSocket>
 #include <QDebug>
 #include <QElapsedTimer>
@@ -24,6 +26,9 @@ void DebugCommunicator::start(const QString &remoteIp)
     // maximal line body can still be seen to be its line feed.
     socket->setReadBufferSize(MaxLineLength + 1);
     connect(socket, SIGNAL(readyRead()), this, SLOT(clientDataAvailableToRead()));
+    // The options need the connection's descriptor, which exists only from
+    // the attempt on and is new for every attempt.
+    connect(socket, &QTcpSocket::connected, this, &DebugCommunicator::tuneConnection);
 
     checkConnection();
 
@@ -34,6 +39,14 @@ void DebugCommunicator::start(const QString &remoteIp)
 
 void DebugCommunicator::sendKbdPress(QString key)
 {
+    // A line handed to a socket that is not connected would wait in its
+    // buffer and reach the unit whenever an attempt goes through, seconds
+    // after the key was pressed: a start or stop arriving late, unannounced,
+    // is worse than one lost.
+    if (socket->state() != QAbstractSocket::ConnectedState) {
+        qDebug("Key \"%s\" dropped: not connected to the unit", qPrintable(key));
+        return;
+    }
     socket->write("KBD:" + key.toUtf8() + "\n");
 }
 
@@ -48,6 +61,15 @@ void DebugCommunicator::checkConnection()
         reportDroppedLine();
 
     socket->connectToHost(remoteIp, UnitPort, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+}
+
+void DebugCommunicator::tuneConnection()
+{
+    // Key lines are tiny interactive writes. With Nagle's algorithm the second
+    // of two quick keys waits for the first one's acknowledgement, which a
+    // unit with nothing to answer may hold back for tens of milliseconds.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    enableDeadPeerDetection(socket);
 }
 
 void DebugCommunicator::clientDataAvailableToRead()

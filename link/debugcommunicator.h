@@ -11,8 +11,9 @@ class QTimer;
 QT_END_NAMESPACE
 
 // The client's link to the control unit: keeps a TCP connection up by polling
-// it on a timer, decodes the unit's "UI" lines into screen updates and writes
-// the operator's keys as "KBD" lines.
+// it on a timer (the socket itself notices a unit that vanished), decodes the
+// unit's "UI" lines into screen updates and writes the operator's keys as
+// "KBD" lines while connected.
 class DebugCommunicator : public QObject
 {
     Q_OBJECT
@@ -48,6 +49,7 @@ private:
     static constexpr int ReadPassMs = 5;
 
     void resumeReadingSoon();
+    void tuneConnection();
     void handleLine(const QByteArray &line);
     bool skipOverlongLine();
     void reportDroppedLine();

@@ -95,6 +95,8 @@ void TestMainWindow::linkAndFormWiredTogether()
     QVERIFY(unit.waitForNewConnection(10000));
     QTcpSocket *client = unit.nextPendingConnection();
     QVERIFY(client);
+    // A key pressed before the link has seen its connection up is dropped.
+    QTRY_COMPARE_WITH_TIMEOUT(link.findChild<QTcpSocket *>()->state(), QAbstractSocket::ConnectedState, 10000);
 
     QTest::keyClick(window.screenForm(), Qt::Key_S);
     QTRY_COMPARE_WITH_TIMEOUT(client->bytesAvailable(), qint64(9), 10000);

@@ -48,6 +48,9 @@ void DebugCommunicator::sendKbdPress(QString key)
         return;
     }
     socket->write("KBD:" + key.toUtf8() + "\n");
+    // Out now rather than when the event loop next turns to the socket, which
+    // behind a flood of screens is a whole pass of lines later.
+    socket->flush();
 }
 
 void DebugCommunicator::checkConnection()

@@ -8,7 +8,7 @@ packages=(
     build-essential cmake pkg-config git
     qtbase5-dev qtbase5-dev-tools qttranslations5-l10n
     fonts-dejavu-core locales
-    xvfb xdotool x11-utils imagemagick
+    xvfb xdotool x11-utils x11-xkb-utils imagemagick
     clang libclang-rt-14-dev libbenchmark-dev libx11-dev valgrind
     util-linux procps iproute2
 )

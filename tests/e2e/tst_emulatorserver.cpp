@@ -77,6 +77,7 @@ private slots:
     void splitAndOverlongLines();
     void floodIsCompleteAndRepeatable();
     void floodWaitsForSlowReaders();
+    void scriptPlaysToEachClient_data();
     void scriptPlaysToEachClient();
     void refusesToStart_data();
     void refusesToStart();
@@ -173,13 +174,23 @@ void TestEmulatorServer::floodWaitsForSlowReaders()
     QVERIFY2(rss > 0 && rss < limitKiB, qPrintable(QString::number(rss)));
 }
 
+void TestEmulatorServer::scriptPlaysToEachClient_data()
+{
+    QTest::addColumn<int>("firstDelayMs");
+
+    QTest::newRow("first screen at once") << 0;
+    QTest::newRow("first screen after a wait") << 300;
+}
+
 void TestEmulatorServer::scriptPlaysToEachClient()
 {
+    QFETCH(int, firstDelayMs);
+
     QTemporaryDir dir;
     QFile file(dir.filePath("steps.txt"));
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("# three screens\n"
-               "0 {\"autopilot\":{\"text\":\"ONE\"}}\n"
+               + QByteArray::number(firstDelayMs) + " {\"autopilot\":{\"text\":\"ONE\"}}\n"
                "400 {\"msg\":{\"visible\":true,\"text\":\"TWO\",\"isAlarm\":true}}\n"
                "\n"
                "300 {\"autopilot\":{\"text\":\"THREE\",\"mask\":\"*\"},\"extra\":1}\n");
@@ -194,12 +205,15 @@ void TestEmulatorServer::scriptPlaysToEachClient()
         "UI:{\"autopilot\":{\"text\":\"THREE\",\"mask\":\"*\"},\"extra\":1}\n",
     };
     for (int client = 0; client < 2; ++client) {
-        auto socket = connectClient(scriptAddress);
+        // Started before the connection, so it can only run ahead of the
+        // emulator's own clock for this client.
         QElapsedTimer clock;
         clock.start();
+        auto socket = connectClient(scriptAddress);
         QCOMPARE(readLines(socket.get(), 1), expected.mid(0, 1));
+        QVERIFY2(clock.elapsed() >= firstDelayMs, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(readLines(socket.get(), 2), expected.mid(1));
-        QVERIFY2(clock.elapsed() >= 650, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(clock.elapsed() >= firstDelayMs + 650, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(readLines(socket.get(), 1, 500), QByteArrayList{});
     }
 }

@@ -52,6 +52,17 @@ QJsonObject uiMessage(const QByteArray &line)
     return QJsonDocument::fromJson(line.mid(3)).object();
 }
 
+// What the emulator may grow to, toolkit included, however much a client
+// leaves unread, and how much it may grow by meanwhile. The sanitizer's
+// quarantine of freed blocks grows with every allocation made.
+#ifdef VELMO_SANITIZED
+constexpr qint64 residentLimitKiB = 256 * 1024;
+constexpr qint64 residentGrowthLimitKiB = 256 * 1024;
+#else
+constexpr qint64 residentLimitKiB = 64 * 1024;
+constexpr qint64 residentGrowthLimitKiB = 8 * 1024;
+#endif
+
 qint64 residentKiB(qint64 pid)
 {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
@@ -77,6 +88,8 @@ private slots:
     void splitAndOverlongLines();
     void floodIsCompleteAndRepeatable();
     void floodWaitsForSlowReaders();
+    void demoHoldsScreensForAClientThatDoesNotRead();
+    void scriptHoldsTheLatestScreensForASlowReader();
     void scriptPlaysToEachClient_data();
     void scriptPlaysToEachClient();
     void refusesToStart_data();
@@ -166,12 +179,100 @@ void TestEmulatorServer::floodWaitsForSlowReaders()
     QTRY_COMPARE_WITH_TIMEOUT(emulator.connectionCount(), 1, waitMs);
     QTest::qWait(1500);
     const qint64 rss = residentKiB(emulator.process.processId());
-#ifdef VELMO_SANITIZED
-    const qint64 limitKiB = 256 * 1024;
-#else
-    const qint64 limitKiB = 64 * 1024;
-#endif
-    QVERIFY2(rss > 0 && rss < limitKiB, qPrintable(QString::number(rss)));
+    QVERIFY2(rss > 0 && rss < residentLimitKiB, qPrintable(QString::number(rss)));
+}
+
+void TestEmulatorServer::demoHoldsScreensForAClientThatDoesNotRead()
+{
+    EmulatorProcess emulator;
+    QVERIFY2(emulator.start({ "--listen", demoAddress }), emulator.errorOutput());
+    auto client = connectClient(demoAddress);
+    client->setReadBufferSize(4096);
+    QTRY_COMPARE_WITH_TIMEOUT(emulator.connectionCount(), 1, waitMs);
+
+    // Every key line changes the screen, and the client reads none of the
+    // screens. Keys are sent as fast as the emulator takes them, so that
+    // none are left over when the client starts reading.
+    const int batch = 1000;
+    const QByteArray keys = QByteArray("KBD:UP\n").repeated(batch);
+    int keysSent = 0;
+    int keysHandled = 0;
+    const qint64 startKiB = residentKiB(emulator.process.processId());
+    qint64 peakKiB = startKiB;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 4000) {
+        if (keysSent - keysHandled <= batch) {
+            client->write(keys);
+            keysSent += batch;
+        }
+        QTest::qWait(20);
+        keysHandled = emulator.receivedLines().size();
+        peakKiB = qMax(peakKiB, residentKiB(emulator.process.processId()));
+    }
+    // Queued up, 20000 screens would be some 13 MB.
+    QVERIFY2(keysHandled > 20000, qPrintable(QString::number(keysHandled)));
+    QVERIFY2(startKiB > 0 && peakKiB - startKiB < residentGrowthLimitKiB,
+             qPrintable(QStringLiteral("%1 KiB to %2 KiB after %3 keys")
+                            .arg(startKiB).arg(peakKiB).arg(keysHandled)));
+
+    // Once it reads, it gets the screen as the last key left it: the journal.
+    client->write("KBD:M\n");
+    client->setReadBufferSize(0);
+    bool journalShown = false;
+    clock.restart();
+    while (!journalShown && clock.elapsed() < waitMs) {
+        for (const QByteArray &line : readLines(client.get(), 1, 100))
+            journalShown = uiMessage(line).value("msg").toObject().value("visible").toBool();
+    }
+    QVERIFY2(journalShown, "no screen with the journal");
+}
+
+void TestEmulatorServer::scriptHoldsTheLatestScreensForASlowReader()
+{
+    // Far more than the socket buffers take, with nothing between the steps.
+    const int fillerSteps = 200;
+    const QByteArray filler(60000, 'x');
+    QByteArray text = "0 {\"autopilot\":{\"text\":\"FIRST\"}}\n";
+    for (int i = 0; i < fillerSteps; ++i) {
+        text += "0 {\"autopilot\":{\"text\":\"" + filler + "\"},\"msg\":{\"text\":\""
+            + QByteArray::number(i) + "\"}}\n";
+    }
+    // The last two steps set one screen each: the client must get both.
+    text += "0 {\"autopilot\":{\"text\":\"LAST\"}}\n"
+            "0 {\"msg\":{\"visible\":true,\"text\":\"LAST MSG\"}}\n";
+    QTemporaryDir dir;
+    QFile file(dir.filePath("steps.txt"));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+    file.close();
+
+    EmulatorProcess emulator;
+    QVERIFY2(emulator.start({ "--listen", scriptAddress, "--script", file.fileName() }),
+             emulator.errorOutput());
+    auto client = connectClient(scriptAddress);
+    client->setReadBufferSize(4096);
+    QTest::qWait(1500);
+    client->setReadBufferSize(0);
+
+    // The screens as the client would show them after each line.
+    QString autopilot;
+    QString msg;
+    int received = 0;
+    QElapsedTimer clock;
+    clock.start();
+    while (msg != "LAST MSG" && clock.elapsed() < waitMs) {
+        for (const QByteArray &line : readLines(client.get(), 1, 100)) {
+            const QJsonObject message = uiMessage(line);
+            if (message.contains("autopilot"))
+                autopilot = message.value("autopilot").toObject().value("text").toString();
+            if (message.contains("msg"))
+                msg = message.value("msg").toObject().value("text").toString();
+            ++received;
+        }
+    }
+    QCOMPARE(msg, QString("LAST MSG"));
+    QCOMPARE(autopilot, QString("LAST"));
+    QVERIFY2(received < fillerSteps, qPrintable(QString::number(received)));
 }
 
 void TestEmulatorServer::scriptPlaysToEachClient_data()

@@ -13,6 +13,11 @@ packages=(
     util-linux procps iproute2
 )
 
+# As root the commands run as they are; anyone else runs them through sudo,
+# which drops the caller's environment, so variables go on its command line.
+as_root=(env)
+[[ $(id -u) -ne 0 ]] && as_root=(sudo)
+
 missing=()
 for p in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
@@ -21,21 +26,17 @@ for p in "${packages[@]}"; do
 done
 
 if ((${#missing[@]})); then
-    sudo_cmd=()
-    [[ $(id -u) -ne 0 ]] && sudo_cmd=(sudo)
     echo "setup: installing ${missing[*]}"
-    "${sudo_cmd[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    "${as_root[@]}" apt-get update -qq
+    "${as_root[@]}" DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
 # The start-up tests run the client under a Russian locale to check that the
 # toolkit's own translations load; make sure that locale exists.
 if ! locale -a 2>/dev/null | grep -qi '^ru_RU\.utf8$'; then
-    sudo_cmd=()
-    [[ $(id -u) -ne 0 ]] && sudo_cmd=(sudo)
     if [[ -f /etc/locale.gen ]]; then
-        "${sudo_cmd[@]}" sed -i 's/^# *\(ru_RU.UTF-8 UTF-8\)/\1/' /etc/locale.gen
-        grep -q '^ru_RU.UTF-8 UTF-8' /etc/locale.gen || echo 'ru_RU.UTF-8 UTF-8' | "${sudo_cmd[@]}" tee -a /etc/locale.gen >/dev/null
-        "${sudo_cmd[@]}" locale-gen >/dev/null
+        "${as_root[@]}" sed -i 's/^# *\(ru_RU.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+        grep -q '^ru_RU.UTF-8 UTF-8' /etc/locale.gen || echo 'ru_RU.UTF-8 UTF-8' | "${as_root[@]}" tee -a /etc/locale.gen >/dev/null
+        "${as_root[@]}" locale-gen >/dev/null
     fi
 fi

@@ -54,10 +54,10 @@ QJsonObject uiMessage(const QByteArray &line)
 
 // What the emulator may grow to, toolkit included, however much a client
 // leaves unread, and how much it may grow by meanwhile. The sanitizer's
-// quarantine of freed blocks grows with every allocation made.
+// quarantine keeps up to 256 MiB of freed blocks, with their shadow memory.
 #ifdef VELMO_SANITIZED
 constexpr qint64 residentLimitKiB = 256 * 1024;
-constexpr qint64 residentGrowthLimitKiB = 256 * 1024;
+constexpr qint64 residentGrowthLimitKiB = 512 * 1024;
 #else
 constexpr qint64 residentLimitKiB = 64 * 1024;
 constexpr qint64 residentGrowthLimitKiB = 8 * 1024;
@@ -192,7 +192,9 @@ void TestEmulatorServer::demoHoldsScreensForAClientThatDoesNotRead()
 
     // Every key line changes the screen, and the client reads none of the
     // screens. Keys are sent as fast as the emulator takes them, so that
-    // none are left over when the client starts reading.
+    // none are left over when the client starts reading, for a few seconds
+    // and at least until queued screens would have shown (some 13 MB).
+    const int minKeys = 20000;
     const int batch = 1000;
     const QByteArray keys = QByteArray("KBD:UP\n").repeated(batch);
     int keysSent = 0;
@@ -201,7 +203,7 @@ void TestEmulatorServer::demoHoldsScreensForAClientThatDoesNotRead()
     qint64 peakKiB = startKiB;
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() < 4000) {
+    while (clock.elapsed() < 4000 || (keysHandled < minKeys && clock.elapsed() < 30000)) {
         if (keysSent - keysHandled <= batch) {
             client->write(keys);
             keysSent += batch;
@@ -210,8 +212,7 @@ void TestEmulatorServer::demoHoldsScreensForAClientThatDoesNotRead()
         keysHandled = emulator.receivedLines().size();
         peakKiB = qMax(peakKiB, residentKiB(emulator.process.processId()));
     }
-    // Queued up, 20000 screens would be some 13 MB.
-    QVERIFY2(keysHandled > 20000, qPrintable(QString::number(keysHandled)));
+    QVERIFY2(keysHandled >= minKeys, qPrintable(QString::number(keysHandled)));
     QVERIFY2(startKiB > 0 && peakKiB - startKiB < residentGrowthLimitKiB,
              qPrintable(QStringLiteral("%1 KiB to %2 KiB after %3 keys")
                             .arg(startKiB).arg(peakKiB).arg(keysHandled)));

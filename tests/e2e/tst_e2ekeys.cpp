@@ -80,9 +80,10 @@ void TestE2eKeys::russianLayoutLetters()
 {
     // The layout is switched on the server, as an operator would, so the
     // letters come from the physical D, A, F and S keys (xdotool finds them
-    // there). The next test types Latin letters again.
+    // there). It is switched back for the test that types Latin letters.
     QVERIFY(!session.runTool("setxkbmap", { "-layout", "ru" }).isNull());
-    const auto restoreLayout = qScopeGuard([this] { session.runTool("setxkbmap", { "-layout", "us" }); });
+    const auto restoreLayout =
+        qScopeGuard([this] { session.runTool("setxkbmap", { "-layout", "us" }); });
     expectLines({ "Cyrillic_ve", "Cyrillic_ef", "Cyrillic_a", "Cyrillic_yeru", "shift+Cyrillic_yeru" },
                 { "KBD:#", "KBD:*", "KBD:8x20", "KBD:8x20" });
 }

@@ -10,6 +10,7 @@
 #include "resulttable.h"
 #include "xvfbserver.h"
 
+#include "clientsession.h"
 #include "floodsender.h"
 
 #include <QEventLoop>
@@ -48,8 +49,18 @@ LoopbackUnit::Job floodingUnit(bool flood, UnitLog *log)
 {
     return [flood, log](QTcpSocket &connection) {
         QEventLoop loop;
-        FloodSender sender(&connection, FloodSender::maxCount);
-        QObject::connect(&connection, &QTcpSocket::bytesWritten, [log](qint64 bytes) { log->bytesSent += bytes; });
+        // The emulator's flood screens, written while the client keeps up
+        // as the emulator judges it.
+        int next = 1;
+        const auto writeMore = [&] {
+            while (connection.bytesToWrite() < ClientSession::maxUnsentBytes)
+                connection.write(FloodSender::floodScreen(next++).toUiLine());
+        };
+        QObject::connect(&connection, &QTcpSocket::bytesWritten, [&](qint64 bytes) {
+            log->bytesSent += bytes;
+            if (flood)
+                writeMore();
+        });
         QObject::connect(&connection, &QTcpSocket::readyRead, [&] {
             const Clock::time_point now = Clock::now();
             for (int lines = connection.readAll().count('\n'); lines > 0; --lines)
@@ -60,7 +71,7 @@ LoopbackUnit::Job floodingUnit(bool flood, UnitLog *log)
         QObject::connect(&connection, &QTcpSocket::disconnected, &loop, &QEventLoop::quit);
         QTimer::singleShot(patienceMs, &loop, &QEventLoop::quit);
         if (flood)
-            sender.start();
+            writeMore();
         loop.exec();
     };
 }

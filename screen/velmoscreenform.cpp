@@ -25,7 +25,9 @@ struct KeypadKey
 };
 
 // Several keyboard keys share one unit key; modifiers never matter, so the
-// letter keys work the same with Caps Lock or Shift.
+// letter keys work the same with Caps Lock or Shift. They work under the
+// Russian layout too, where the toolkit, having no key codes of its own for
+// Cyrillic letters, reports the code point of the capital letter typed.
 constexpr KeypadKey keypadKeys[] = {
     { Qt::Key_0, "0" },
     { Qt::Key_1, "1" },
@@ -48,10 +50,13 @@ constexpr KeypadKey keypadKeys[] = {
     { Qt::Key_Enter, "M" },
     { Qt::Key_Period, "#" },
     { Qt::Key_D, "#" },
+    { 0x0412, "#" }, // В, on the D key
     { Qt::Key_Delete, "#" },
     { Qt::Key_Asterisk, "*" },
     { Qt::Key_F, "*" },
+    { 0x0410, "*" }, // А, on the F key
     { Qt::Key_S, "8x20" },
+    { 0x042B, "8x20" }, // Ы, on the S key
 };
 
 const char *keypadKeyName(int code)

@@ -23,7 +23,7 @@ package_test_packages=(
 )
 test_packages=(
     "${package_test_packages[@]}"
-    imagemagick locales procps nftables
+    x11-xkb-utils imagemagick locales procps nftables
     # The suite builds the benchmark program too, so that it keeps compiling.
     libbenchmark-dev libx11-dev libxtst-dev
 )

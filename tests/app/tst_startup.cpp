@@ -24,7 +24,8 @@ static const int patience = 20000;
 static const quint16 unitPort = 21953;
 // Cases that connect to 127.0.0.1 or may try the USB unit's address are only
 // safe where nothing but loopback exists.
-static const char privateNetworkNeeded[] = "needs a private network namespace: run through unshare -n";
+static const char privateNetworkNeeded[] =
+    "needs a private network namespace: run through tests/private-network.sh";
 
 // Listens as the unit on the given loopback addresses.
 class FakeUnit
@@ -76,7 +77,7 @@ private slots:
     void acceptedSetting_data();
     void acceptedSetting();
 
-    // Only inside a private network namespace (unshare -n).
+    // Only inside a private network namespace (tests/private-network.sh).
     void hostNameSetting();
     void dialogAnswer_data();
     void dialogAnswer();

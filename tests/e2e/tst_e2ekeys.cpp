@@ -23,10 +23,12 @@ private slots:
     void initTestCase();
     void keysReachTheUnit_data();
     void keysReachTheUnit();
+    void russianLayoutLetters();
     void alarmIsRedUntilAcknowledged();
 
 private:
     enum MessageState { Hidden, Shown, Alarm };
+    void expectLines(const QStringList &keys, const QByteArrayList &lines);
     bool messageScreenBecomes(MessageState state);
 
     DesktopSession session{ 142, "127.0.0.42" };
@@ -71,13 +73,19 @@ void TestE2eKeys::keysReachTheUnit()
     QFETCH(QStringList, keys);
     QFETCH(QByteArrayList, lines);
 
-    const QByteArrayList before = session.emulator.receivedLines();
-    QVERIFY(session.pressKeys(keys));
-    QTRY_COMPARE_WITH_TIMEOUT(session.emulator.receivedLines().mid(before.size()), lines,
-                              DesktopSession::waitMs);
-    // Nothing more trails in: one press, one line.
-    QTest::qWait(200);
-    QCOMPARE(session.emulator.receivedLines().size(), before.size() + lines.size());
+    expectLines(keys, lines);
+}
+
+void TestE2eKeys::russianLayoutLetters()
+{
+    // The layout is switched on the server, as an operator would, so the
+    // letters come from the physical D, A, F and S keys (xdotool finds them
+    // there). It is switched back for the test that types Latin letters.
+    QVERIFY(!session.runTool("setxkbmap", { "-layout", "ru" }).isNull());
+    const auto restoreLayout =
+        qScopeGuard([this] { session.runTool("setxkbmap", { "-layout", "us" }); });
+    expectLines({ "Cyrillic_ve", "Cyrillic_ef", "Cyrillic_a", "Cyrillic_yeru", "shift+Cyrillic_yeru" },
+                { "KBD:#", "KBD:*", "KBD:8x20", "KBD:8x20" });
 }
 
 void TestE2eKeys::alarmIsRedUntilAcknowledged()
@@ -97,6 +105,17 @@ void TestE2eKeys::alarmIsRedUntilAcknowledged()
 
     QVERIFY(session.pressKeys({ "Escape" }));
     QVERIFY(messageScreenBecomes(Hidden));
+}
+
+void TestE2eKeys::expectLines(const QStringList &keys, const QByteArrayList &lines)
+{
+    const QByteArrayList before = session.emulator.receivedLines();
+    QVERIFY(session.pressKeys(keys));
+    QTRY_COMPARE_WITH_TIMEOUT(session.emulator.receivedLines().mid(before.size()), lines,
+                              DesktopSession::waitMs);
+    // Nothing more trails in: one press, one line.
+    QTest::qWait(200);
+    QCOMPARE(session.emulator.receivedLines().size(), before.size() + lines.size());
 }
 
 bool TestE2eKeys::messageScreenBecomes(MessageState state)

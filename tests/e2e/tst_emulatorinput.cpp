@@ -38,6 +38,11 @@ void TestEmulatorInput::parsesScripts_data()
     QTest::newRow("member order kept, colons and UTF-8 inside")
         << QByteArray("5 {\"msg\":{\"text\":\"a:b ║\"},\"autopilot\":null}") << QList<int>{ 5 }
         << QByteArrayList{ "UI:{\"msg\":{\"text\":\"a:b ║\"},\"autopilot\":null}\n" };
+    QTest::newRow("byte-order mark before a comment")
+        << QByteArray("\xEF\xBB\xBF# saved by a Windows editor\r\n0 {}\r\n") << QList<int>{ 0 }
+        << QByteArrayList{ "UI:{}\n" };
+    QTest::newRow("byte-order mark before a step") << QByteArray("\xEF\xBB\xBF" "20 {}") << QList<int>{ 20 }
+                                                   << QByteArrayList{ "UI:{}\n" };
     QTest::newRow("longest delay") << QByteArray("86400000 {}") << QList<int>{ UnitScript::maxDelayMs }
                                    << QByteArrayList{ "UI:{}\n" };
 }

@@ -52,6 +52,17 @@ QJsonObject uiMessage(const QByteArray &line)
     return QJsonDocument::fromJson(line.mid(3)).object();
 }
 
+// What the emulator may grow to, toolkit included, however much a client
+// leaves unread, and how much it may grow by meanwhile. The sanitizer's
+// quarantine keeps up to 256 MiB of freed blocks, with their shadow memory.
+#ifdef VELMO_SANITIZED
+constexpr qint64 residentLimitKiB = 256 * 1024;
+constexpr qint64 residentGrowthLimitKiB = 512 * 1024;
+#else
+constexpr qint64 residentLimitKiB = 64 * 1024;
+constexpr qint64 residentGrowthLimitKiB = 8 * 1024;
+#endif
+
 qint64 residentKiB(qint64 pid)
 {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
@@ -77,6 +88,9 @@ private slots:
     void splitAndOverlongLines();
     void floodIsCompleteAndRepeatable();
     void floodWaitsForSlowReaders();
+    void demoHoldsScreensForAClientThatDoesNotRead();
+    void scriptHoldsTheLatestScreensForASlowReader();
+    void scriptPlaysToEachClient_data();
     void scriptPlaysToEachClient();
     void refusesToStart_data();
     void refusesToStart();
@@ -165,21 +179,120 @@ void TestEmulatorServer::floodWaitsForSlowReaders()
     QTRY_COMPARE_WITH_TIMEOUT(emulator.connectionCount(), 1, waitMs);
     QTest::qWait(1500);
     const qint64 rss = residentKiB(emulator.process.processId());
-#ifdef VELMO_SANITIZED
-    const qint64 limitKiB = 256 * 1024;
-#else
-    const qint64 limitKiB = 64 * 1024;
-#endif
-    QVERIFY2(rss > 0 && rss < limitKiB, qPrintable(QString::number(rss)));
+    QVERIFY2(rss > 0 && rss < residentLimitKiB, qPrintable(QString::number(rss)));
+}
+
+void TestEmulatorServer::demoHoldsScreensForAClientThatDoesNotRead()
+{
+    EmulatorProcess emulator;
+    QVERIFY2(emulator.start({ "--listen", demoAddress }), emulator.errorOutput());
+    auto client = connectClient(demoAddress);
+    client->setReadBufferSize(4096);
+    QTRY_COMPARE_WITH_TIMEOUT(emulator.connectionCount(), 1, waitMs);
+
+    // Every key line changes the screen, and the client reads none of the
+    // screens. Keys are sent as fast as the emulator takes them, so that
+    // none are left over when the client starts reading, for a few seconds
+    // and at least until queued screens would have shown (some 13 MB).
+    const int minKeys = 20000;
+    const int batch = 1000;
+    const QByteArray keys = QByteArray("KBD:UP\n").repeated(batch);
+    int keysSent = 0;
+    int keysHandled = 0;
+    const qint64 startKiB = residentKiB(emulator.process.processId());
+    qint64 peakKiB = startKiB;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 4000 || (keysHandled < minKeys && clock.elapsed() < 30000)) {
+        if (keysSent - keysHandled <= batch) {
+            client->write(keys);
+            keysSent += batch;
+        }
+        QTest::qWait(20);
+        keysHandled = emulator.receivedLines().size();
+        peakKiB = qMax(peakKiB, residentKiB(emulator.process.processId()));
+    }
+    QVERIFY2(keysHandled >= minKeys, qPrintable(QString::number(keysHandled)));
+    QVERIFY2(startKiB > 0 && peakKiB - startKiB < residentGrowthLimitKiB,
+             qPrintable(QStringLiteral("%1 KiB to %2 KiB after %3 keys")
+                            .arg(startKiB).arg(peakKiB).arg(keysHandled)));
+
+    // Once it reads, it gets the screen as the last key left it: the journal.
+    client->write("KBD:M\n");
+    client->setReadBufferSize(0);
+    bool journalShown = false;
+    clock.restart();
+    while (!journalShown && clock.elapsed() < waitMs) {
+        for (const QByteArray &line : readLines(client.get(), 1, 100))
+            journalShown = uiMessage(line).value("msg").toObject().value("visible").toBool();
+    }
+    QVERIFY2(journalShown, "no screen with the journal");
+}
+
+void TestEmulatorServer::scriptHoldsTheLatestScreensForASlowReader()
+{
+    // Far more than the socket buffers take, with nothing between the steps.
+    const int fillerSteps = 200;
+    const QByteArray filler(60000, 'x');
+    QByteArray text = "0 {\"autopilot\":{\"text\":\"FIRST\"}}\n";
+    for (int i = 0; i < fillerSteps; ++i) {
+        text += "0 {\"autopilot\":{\"text\":\"" + filler + "\"},\"msg\":{\"text\":\""
+            + QByteArray::number(i) + "\"}}\n";
+    }
+    // The last two steps set one screen each: the client must get both.
+    text += "0 {\"autopilot\":{\"text\":\"LAST\"}}\n"
+            "0 {\"msg\":{\"visible\":true,\"text\":\"LAST MSG\"}}\n";
+    QTemporaryDir dir;
+    QFile file(dir.filePath("steps.txt"));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+    file.close();
+
+    EmulatorProcess emulator;
+    QVERIFY2(emulator.start({ "--listen", scriptAddress, "--script", file.fileName() }),
+             emulator.errorOutput());
+    auto client = connectClient(scriptAddress);
+    client->setReadBufferSize(4096);
+    QTest::qWait(1500);
+    client->setReadBufferSize(0);
+
+    // The screens as the client would show them after each line.
+    QString autopilot;
+    QString msg;
+    int received = 0;
+    QElapsedTimer clock;
+    clock.start();
+    while (msg != "LAST MSG" && clock.elapsed() < waitMs) {
+        for (const QByteArray &line : readLines(client.get(), 1, 100)) {
+            const QJsonObject message = uiMessage(line);
+            if (message.contains("autopilot"))
+                autopilot = message.value("autopilot").toObject().value("text").toString();
+            if (message.contains("msg"))
+                msg = message.value("msg").toObject().value("text").toString();
+            ++received;
+        }
+    }
+    QCOMPARE(msg, QString("LAST MSG"));
+    QCOMPARE(autopilot, QString("LAST"));
+    QVERIFY2(received < fillerSteps, qPrintable(QString::number(received)));
+}
+
+void TestEmulatorServer::scriptPlaysToEachClient_data()
+{
+    QTest::addColumn<int>("firstDelayMs");
+
+    QTest::newRow("first screen at once") << 0;
+    QTest::newRow("first screen after a wait") << 300;
 }
 
 void TestEmulatorServer::scriptPlaysToEachClient()
 {
+    QFETCH(int, firstDelayMs);
+
     QTemporaryDir dir;
     QFile file(dir.filePath("steps.txt"));
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("# three screens\n"
-               "0 {\"autopilot\":{\"text\":\"ONE\"}}\n"
+               + QByteArray::number(firstDelayMs) + " {\"autopilot\":{\"text\":\"ONE\"}}\n"
                "400 {\"msg\":{\"visible\":true,\"text\":\"TWO\",\"isAlarm\":true}}\n"
                "\n"
                "300 {\"autopilot\":{\"text\":\"THREE\",\"mask\":\"*\"},\"extra\":1}\n");
@@ -194,12 +307,15 @@ void TestEmulatorServer::scriptPlaysToEachClient()
         "UI:{\"autopilot\":{\"text\":\"THREE\",\"mask\":\"*\"},\"extra\":1}\n",
     };
     for (int client = 0; client < 2; ++client) {
-        auto socket = connectClient(scriptAddress);
+        // Started before the connection, so it can only run ahead of the
+        // emulator's own clock for this client.
         QElapsedTimer clock;
         clock.start();
+        auto socket = connectClient(scriptAddress);
         QCOMPARE(readLines(socket.get(), 1), expected.mid(0, 1));
+        QVERIFY2(clock.elapsed() >= firstDelayMs, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(readLines(socket.get(), 2), expected.mid(1));
-        QVERIFY2(clock.elapsed() >= 650, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(clock.elapsed() >= firstDelayMs + 650, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(readLines(socket.get(), 1, 500), QByteArrayList{});
     }
 }

@@ -16,6 +16,7 @@ class TestConnection : public QObject
 private slots:
     void firstAttemptIsMadeInsideStart();
     void reconnectsAtNextTickAfterUnitCloses();
+    void attemptsOnAHangingUpUnitComeOneTickApart();
     void ticksWhileConnectedDoNothing();
     void emptyAddressIsRetriedSilently();
     void destroyingLinkClosesConnectionWithoutSending();
@@ -45,6 +46,33 @@ void TestConnection::reconnectsAtNextTickAfterUnitCloses()
     QVERIFY(fixture.accept(CheckIntervalMs + Slack));
     QVERIFY2(sinceLost.elapsed() <= CheckIntervalMs + Slack,
              qPrintable(QString::number(sinceLost.elapsed())));
+}
+
+void TestConnection::attemptsOnAHangingUpUnitComeOneTickApart()
+{
+    LinkFixture fixture(ServerAddress);
+    QVERIFY(fixture.listen());
+    QElapsedTimer clock;
+    QVector<qint64> attempts;
+    QObject::connect(&fixture.server, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket *peer = fixture.server.nextPendingConnection()) {
+            attempts << clock.elapsed();
+            peer->close();
+            peer->deleteLater();
+        }
+    });
+
+    clock.start();
+    fixture.link.start(fixture.address);
+    // Attempts at start and at the next two ticks; the window closes well
+    // before the third tick.
+    QTest::qWait(2 * CheckIntervalMs + Slack);
+
+    QCOMPARE(attempts.size(), 3);
+    for (int i = 1; i < attempts.size(); ++i) {
+        const qint64 gap = attempts.at(i) - attempts.at(i - 1);
+        QVERIFY2(gap >= CheckIntervalMs * 9 / 10, qPrintable(QString::number(gap)));
+    }
 }
 
 void TestConnection::ticksWhileConnectedDoNothing()

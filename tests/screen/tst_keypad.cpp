@@ -32,8 +32,10 @@ void TestKeypad::keyPress_data()
         { Qt::Key_Return, "M" }, { Qt::Key_Enter, "M" },
         { Qt::Key_Period, "#" }, { Qt::Key_D, "#" }, { Qt::Key_Delete, "#" },
         { Qt::Key_Asterisk, "*" }, { Qt::Key_F, "*" }, { Qt::Key_S, "8x20" },
+        // В, А and Ы: the D, F and S keys under the Russian layout.
+        { 0x0412, "#" }, { 0x0410, "*" }, { 0x042B, "8x20" },
     };
-    QCOMPARE(mapped.size(), 25);
+    QCOMPARE(mapped.size(), 28);
     for (const auto &entry : mapped) {
         QTest::addRow("0x%x", entry.first)
             << entry.first << int(Qt::NoModifier) << false << QString::fromLatin1(entry.second);
@@ -41,6 +43,7 @@ void TestKeypad::keyPress_data()
 
     QTest::newRow("Ctrl+S") << int(Qt::Key_S) << int(Qt::ControlModifier) << false << "8x20";
     QTest::newRow("Shift+D") << int(Qt::Key_D) << int(Qt::ShiftModifier) << false << "#";
+    QTest::newRow("Shift+Ы") << 0x042B << int(Qt::ShiftModifier) << false << "8x20";
     QTest::newRow("Alt+Meta+F") << int(Qt::Key_F) << int(Qt::AltModifier | Qt::MetaModifier)
                                 << false << "*";
     QTest::newRow("keypad 7") << int(Qt::Key_7) << int(Qt::KeypadModifier) << false << "7";
@@ -57,6 +60,7 @@ void TestKeypad::keyPress_data()
         { Qt::Key_Home, "Home" }, { Qt::Key_End, "End" }, { Qt::Key_PageUp, "PageUp" },
         { Qt::Key_PageDown, "PageDown" }, { Qt::Key_Insert, "Insert" }, { Qt::Key_Tab, "Tab" },
         { Qt::Key_Shift, "Shift alone" }, { Qt::Key_unknown, "unknown" }, { 0, "no key" },
+        { 0x0424, "Ф, the A key under the Russian layout" },
     };
     for (const auto &entry : unmapped)
         QTest::newRow(entry.second) << entry.first << int(Qt::NoModifier) << false << QString();

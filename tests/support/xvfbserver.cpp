@@ -62,6 +62,9 @@ QProcessEnvironment XvfbServer::environment() const
     env.insert(QStringLiteral("DISPLAY"), display());
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    // Window titles reach the X tools readable, Cyrillic included, even when
+    // the caller has no locale set (a login shell without LANG, say).
+    env.insert(QStringLiteral("LC_CTYPE"), QStringLiteral("C.UTF-8"));
     return env;
 }
 

@@ -1,9 +1,26 @@
 #include "clientsession.h"
 
 #include <QHostAddress>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTcpSocket>
 
 #include <cstdio>
+
+namespace {
+
+enum Screen { AutopilotScreen = 1, MsgScreen = 2 };
+
+// The screens a "UI:" line sets, as flags; a client takes each member on its
+// own, so a later line that sets the same screens leaves nothing of this one.
+int screensSetBy(const QByteArray &uiLine)
+{
+    const QJsonObject message = QJsonDocument::fromJson(uiLine.mid(3)).object();
+    return (message.contains(QLatin1String("autopilot")) ? AutopilotScreen : 0)
+        | (message.contains(QLatin1String("msg")) ? MsgScreen : 0);
+}
+
+} // namespace
 
 ClientSession::ClientSession(QTcpSocket *socket, QObject *parent)
     : QObject(parent)
@@ -12,13 +29,44 @@ ClientSession::ClientSession(QTcpSocket *socket, QObject *parent)
 {
     connection->setParent(this);
     connect(connection, &QTcpSocket::readyRead, this, &ClientSession::readLines);
+    connect(connection, &QTcpSocket::bytesWritten, this, &ClientSession::writeHeldLines);
     connect(connection, &QTcpSocket::disconnected, this, &ClientSession::finish);
 }
 
-void ClientSession::send(const QByteArray &line)
+bool ClientSession::isKeepingUp() const
 {
-    if (connection->state() == QAbstractSocket::ConnectedState)
-        connection->write(line);
+    return connection->bytesToWrite() < maxUnsentBytes;
+}
+
+void ClientSession::send(const QByteArray &uiLine)
+{
+    if (connection->state() != QAbstractSocket::ConnectedState)
+        return;
+    if (heldLines.isEmpty() && isKeepingUp())
+        connection->write(uiLine);
+    else
+        hold(uiLine);
+}
+
+void ClientSession::hold(const QByteArray &uiLine)
+{
+    heldLines.append({ uiLine, screensSetBy(uiLine) });
+    int setLater = heldLines.last().screens;
+    for (int i = heldLines.size() - 2; i >= 0; --i) {
+        const int screens = heldLines.at(i).screens;
+        if ((screens & ~setLater) == 0)
+            heldLines.remove(i);
+        setLater |= screens;
+    }
+}
+
+void ClientSession::writeHeldLines()
+{
+    if (heldLines.isEmpty() || !isKeepingUp())
+        return;
+    for (const HeldLine &held : qAsConst(heldLines))
+        connection->write(held.uiLine);
+    heldLines.clear();
 }
 
 void ClientSession::readLines()

@@ -1,7 +1,9 @@
 #include "floodsender.h"
 
-#include <QIODevice>
+#include "clientsession.h"
+
 #include <QStringList>
+#include <QTcpSocket>
 
 namespace {
 
@@ -42,12 +44,12 @@ void fillPattern(int index, int firstRow, int rows, QString *text, QString *mask
 
 } // namespace
 
-FloodSender::FloodSender(QIODevice *device, int count, QObject *parent)
+FloodSender::FloodSender(ClientSession *session, int count, QObject *parent)
     : QObject(parent)
-    , device(device)
+    , session(session)
     , count(count)
 {
-    connect(device, &QIODevice::bytesWritten, this, &FloodSender::writeMore);
+    connect(session->socket(), &QIODevice::bytesWritten, this, &FloodSender::writeMore);
 }
 
 void FloodSender::start()
@@ -79,12 +81,12 @@ UnitScreens FloodSender::doneScreen(int count)
 
 void FloodSender::writeMore()
 {
-    while (next <= count + 1 && device->bytesToWrite() < highWaterBytes) {
+    while (next <= count + 1 && session->isKeepingUp()) {
         const UnitScreens screens = next <= count ? floodScreen(next) : doneScreen(count);
-        device->write(screens.toUiLine());
+        session->send(screens.toUiLine());
         ++next;
     }
-    if (!done && next > count + 1 && device->bytesToWrite() == 0) {
+    if (!done && next > count + 1 && session->socket()->bytesToWrite() == 0) {
         done = true;
         emit finished();
     }

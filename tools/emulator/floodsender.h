@@ -5,22 +5,19 @@
 
 #include <QObject>
 
-QT_BEGIN_NAMESPACE
-class QIODevice;
-QT_END_NAMESPACE
+class ClientSession;
 
-// Writes `count` numbered screens and then a closing "FLOOD DONE" screen to a
-// device as fast as it drains them. At most about `highWaterBytes` wait in the
-// device's write buffer at any time, whatever the count.
+// Sends `count` numbered screens and then a closing "FLOOD DONE" screen to a
+// client as fast as it reads them: a new screen only while the client keeps
+// up, so memory stays flat whatever the count.
 class FloodSender : public QObject
 {
     Q_OBJECT
 
 public:
     static constexpr int maxCount = 999999999;
-    static constexpr qint64 highWaterBytes = 64 * 1024;
 
-    FloodSender(QIODevice *device, int count, QObject *parent = nullptr);
+    FloodSender(ClientSession *session, int count, QObject *parent = nullptr);
 
     void start();
 
@@ -35,7 +32,7 @@ signals:
 private:
     void writeMore();
 
-    QIODevice *device;
+    ClientSession *session;
     const int count;
     int next = 1;
     bool done = false;

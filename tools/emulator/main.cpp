@@ -49,7 +49,7 @@ void serveScript(UnitServer *server, const UnitScript &script)
 void serveFlood(UnitServer *server, int count)
 {
     QObject::connect(server, &UnitServer::sessionStarted, server, [count](ClientSession *session) {
-        auto *sender = new FloodSender(session->socket(), count, session);
+        auto *sender = new FloodSender(session, count, session);
         QObject::connect(sender, &FloodSender::finished, session, [session, count] {
             std::fprintf(stderr, "flood of %d screens sent to %s\n", count,
                          qPrintable(session->peerName()));

@@ -37,8 +37,11 @@ bool parseStep(const QByteArray &line, UnitScript::Step *step, QString *problem)
 
 bool UnitScript::parse(const QByteArray &text, QString *error)
 {
+    // Some editors start a UTF-8 file with a byte-order mark.
+    const QByteArray byteOrderMark("\xEF\xBB\xBF");
+    const QByteArray body = text.startsWith(byteOrderMark) ? text.mid(byteOrderMark.size()) : text;
     QVector<Step> parsed;
-    const QList<QByteArray> lines = text.split('\n');
+    const QList<QByteArray> lines = body.split('\n');
     for (int i = 0; i < lines.size(); ++i) {
         const QByteArray line = lines.at(i).trimmed();
         if (line.isEmpty() || line.startsWith('#'))

@@ -56,12 +56,13 @@ LoopbackUnit::Job floodingUnit(bool flood, UnitLog *log)
             while (connection.bytesToWrite() < ClientSession::maxUnsentBytes)
                 connection.write(FloodSender::floodScreen(next++).toUiLine());
         };
-        QObject::connect(&connection, &QTcpSocket::bytesWritten, [&](qint64 bytes) {
+        // Connected for as long as the loop lives: the connection outlives the job.
+        QObject::connect(&connection, &QTcpSocket::bytesWritten, &loop, [&](qint64 bytes) {
             log->bytesSent += bytes;
             if (flood)
                 writeMore();
         });
-        QObject::connect(&connection, &QTcpSocket::readyRead, [&] {
+        QObject::connect(&connection, &QTcpSocket::readyRead, &loop, [&] {
             const Clock::time_point now = Clock::now();
             for (int lines = connection.readAll().count('\n'); lines > 0; --lines)
                 log->keysAt.append(now);

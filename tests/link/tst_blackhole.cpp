@@ -2,7 +2,7 @@
 // vanished (power lost, rebooted, cable pulled) while its connection was up,
 // a quiet unit that is still there, and a connection attempt held open.
 // The packets are dropped by nftables rules, so the test runs in a network
-// namespace of its own (see tests/in-private-network.sh) and refuses to run
+// namespace of its own (see tests/private-network.sh) and refuses to run
 // anywhere else.
 
 #include "linktestsupport.h"
@@ -145,7 +145,7 @@ void TestBlackhole::initTestCase()
 {
     if (!inPrivateNetwork())
         QFAIL("this test changes the firewall: run it in a network namespace of its own, "
-              "through tests/in-private-network.sh as ctest does");
+              "through tests/private-network.sh as ctest does");
 }
 
 void TestBlackhole::vanishedUnitIsReplaced_data()

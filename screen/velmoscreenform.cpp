@@ -96,10 +96,11 @@ void appendBlankedRow(QString &result, const QStringRef &row, const QStringRef &
     if (std::all_of(row.cbegin(), row.cend(), isClusterByItself)) {
         const int rowStart = result.size();
         result += row;
+        QChar *const written = result.data() + rowStart;
         const int masked = qMin(row.size(), maskRow.size());
         for (int i = 0; i < masked; ++i) {
             if (isBlinking(maskRow, i))
-                result[rowStart + i] = QLatin1Char(' ');
+                written[i] = QLatin1Char(' ');
         }
         return;
     }

@@ -287,6 +287,13 @@ install_test() {
 
 if [[ ${1:-} == --inside ]]; then
     work=$2 deb=$3 emulator=$4
+    # The overlays and dpkg belong in the namespaces made below, never on the
+    # machine itself: a process that is not pid 1 of its own namespace, or that
+    # sees any network interface but loopback, was not started that way.
+    if [[ $$ -ne 1 ]] || ip -o link show | grep -qv ': lo:'; then
+        echo "package-test: --inside runs only in the private namespaces it makes itself" >&2
+        exit 2
+    fi
     install_test
     exit 0
 fi

@@ -25,7 +25,25 @@ const char description[] =
     "connects gets the whole script from its start; the last screen stays.\n"
     "\n"
     "--flood N sends each client N numbered screens as fast as it reads them,\n"
-    "then a screen whose first row reads \"FLOOD DONE N\".";
+    "then a screen whose first row reads \"FLOOD DONE N\".\n"
+    "\n"
+    "--relay ADDRESS[:PORT] stands between the clients and a real unit instead:\n"
+    "each client that connects gets its own connection to the unit (port 21953\n"
+    "unless given; an IPv6 address with a port is written [ADDRESS]:PORT), and\n"
+    "bytes pass unchanged both ways. If the unit cannot be reached or closes,\n"
+    "the client's connection is closed, so that the client tries again.\n"
+    "With --record FILE everything that passes is written to FILE, line by\n"
+    "line as it passes, as a script that --script plays back:\n"
+    "  # 0 -- client 127.0.0.1:41000 connected\n"
+    "  35 {\"autopilot\":{\"text\":\"HELLO\",\"mask\":\"*\"}}\n"
+    "  # 1530 KBD:UP\n"
+    "  4 {\"autopilot\":{\"text\":\"HELLO UP\",\"mask\":\"*\"}}\n"
+    "Each screen is a step, its delay counted from the previous step (from the\n"
+    "first client's connection for the first). Comments hold the time in ms\n"
+    "since that connection and a line the client sent, a line from the unit\n"
+    "that is not a screen (\"unit: ...\") or what happened (\"-- ...\"). Lines\n"
+    "of the second and later clients carry their number, \"@2\", after the\n"
+    "delay or time; a replay plays the screens of every client in turn.";
 
 bool parseAddress(const QString &text, QHostAddress *address)
 {
@@ -34,6 +52,37 @@ bool parseAddress(const QString &text, QHostAddress *address)
         return true;
     }
     return address->setAddress(text);
+}
+
+bool parsePort(const QString &text, quint16 *port)
+{
+    bool isNumber = false;
+    const uint value = text.toUInt(&isNumber);
+    if (!isNumber || value < 1 || value > 65535)
+        return false;
+    *port = quint16(value);
+    return true;
+}
+
+// ADDRESS, ADDRESS:PORT, or [ADDRESS]:PORT for IPv6, whose address has colons
+// of its own.
+bool parseEndpoint(const QString &text, QHostAddress *address, quint16 *port)
+{
+    QString host = text;
+    QString portText;
+    if (text.startsWith(QLatin1Char('['))) {
+        const int close = text.indexOf(QLatin1Char(']'));
+        const QString rest = text.mid(close + 1);
+        if (close < 0 || !(rest.isEmpty() || rest.startsWith(QLatin1Char(':'))))
+            return false;
+        host = text.mid(1, close - 1);
+        portText = rest.mid(1);
+    } else if (text.count(QLatin1Char(':')) == 1) {
+        host = text.section(QLatin1Char(':'), 0, 0);
+        portText = text.section(QLatin1Char(':'), 1);
+    }
+    const bool portGiven = text.endsWith(QLatin1Char(':')) || !portText.isEmpty();
+    return (!portGiven || parsePort(portText, port)) && parseAddress(host, address);
 }
 
 } // namespace
@@ -52,7 +101,11 @@ EmulatorOptions::Outcome EmulatorOptions::parse(const QStringList &arguments)
         "script", "Play the screens of a script file to each client.", "file");
     const QCommandLineOption floodOption(
         "flood", "Send each client N screens as fast as it reads them.", "N");
-    parser.addOptions({ listenOption, portOption, scriptOption, floodOption });
+    const QCommandLineOption relayOption(
+        "relay", "Relay each client to the unit at ADDRESS[:PORT].", "address");
+    const QCommandLineOption recordOption(
+        "record", "With --relay, record the session to a script file.", "file");
+    parser.addOptions({ listenOption, portOption, scriptOption, floodOption, relayOption, recordOption });
     help = parser.helpText();
 
     if (!parser.parse(arguments))
@@ -64,20 +117,29 @@ EmulatorOptions::Outcome EmulatorOptions::parse(const QStringList &arguments)
     if (!parseAddress(parser.value(listenOption), &address))
         return fail(QStringLiteral("not an IP address: %1").arg(parser.value(listenOption)));
 
-    bool isNumber = false;
-    const uint portValue = parser.value(portOption).toUInt(&isNumber);
-    if (!isNumber || portValue < 1 || portValue > 65535)
+    if (!parsePort(parser.value(portOption), &port))
         return fail(QStringLiteral("not a port number (1-65535): %1").arg(parser.value(portOption)));
-    port = quint16(portValue);
 
-    if (parser.isSet(scriptOption) && parser.isSet(floodOption))
-        return fail(QStringLiteral("--script and --flood cannot be used together"));
+    const int modesSet = int(parser.isSet(scriptOption)) + int(parser.isSet(floodOption))
+        + int(parser.isSet(relayOption));
+    if (modesSet > 1)
+        return fail(QStringLiteral("only one of --script, --flood and --relay can be used"));
+    if (parser.isSet(recordOption) && !parser.isSet(relayOption))
+        return fail(QStringLiteral("--record needs --relay"));
+    if (parser.isSet(relayOption)) {
+        mode = Mode::Relay;
+        if (!parseEndpoint(parser.value(relayOption), &relayAddress, &relayPort))
+            return fail(QStringLiteral("not an IP address with an optional port: %1")
+                            .arg(parser.value(relayOption)));
+        recordFile = parser.value(recordOption);
+    }
     if (parser.isSet(scriptOption)) {
         mode = Mode::Script;
         scriptFile = parser.value(scriptOption);
     }
     if (parser.isSet(floodOption)) {
         mode = Mode::Flood;
+        bool isNumber = false;
         const int count = parser.value(floodOption).toInt(&isNumber);
         if (!isNumber || count < 0 || count > FloodSender::maxCount)
             return fail(QStringLiteral("not a screen count (0-%1): %2")

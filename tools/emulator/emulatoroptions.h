@@ -9,7 +9,7 @@
 class EmulatorOptions
 {
 public:
-    enum class Mode { Demo, Script, Flood };
+    enum class Mode { Demo, Script, Flood, Relay };
     enum class Outcome { Run, ShowHelp, Error };
 
     static constexpr quint16 defaultPort = 21953;
@@ -25,6 +25,9 @@ public:
     quint16 port = defaultPort;
     QString scriptFile;
     int floodCount = 0;
+    QHostAddress relayAddress;
+    quint16 relayPort = defaultPort;
+    QString recordFile;
 
 private:
     Outcome fail(const QString &message);

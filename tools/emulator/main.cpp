@@ -2,11 +2,15 @@
 #include "demounit.h"
 #include "emulatoroptions.h"
 #include "floodsender.h"
+#include "relayserver.h"
+#include "relaysession.h"
 #include "scriptplayer.h"
+#include "sessionrecorder.h"
 #include "unitscript.h"
 #include "unitserver.h"
 
 #include <QCoreApplication>
+#include <QTcpServer>
 #include <QTcpSocket>
 
 #include <cstdio>
@@ -58,6 +62,23 @@ void serveFlood(UnitServer *server, int count)
     });
 }
 
+void serve(UnitServer *server, const EmulatorOptions &options, const UnitScript &script)
+{
+    switch (options.mode) {
+    case EmulatorOptions::Mode::Demo:
+        serveDemo(server);
+        break;
+    case EmulatorOptions::Mode::Script:
+        serveScript(server, script);
+        break;
+    case EmulatorOptions::Mode::Flood:
+        serveFlood(server, options.floodCount);
+        break;
+    case EmulatorOptions::Mode::Relay:
+        break;
+    }
+}
+
 int fail(const QString &message, int status)
 {
     std::fprintf(stderr, "velmo-unit-emulator: %s\n", qPrintable(message));
@@ -86,25 +107,30 @@ int main(int argc, char **argv)
     QString error;
     if (options.mode == EmulatorOptions::Mode::Script && !script.load(options.scriptFile, &error))
         return fail(error, 1);
+    const QString unitName = RelaySession::endpointName(options.relayAddress, options.relayPort);
+    SessionRecorder recorder;
+    const bool recording = !options.recordFile.isEmpty();
+    if (recording && !recorder.open(options.recordFile, unitName, &error))
+        return fail(error, 1);
 
-    UnitServer server;
-    const QString endpoint = QStringLiteral("%1:%2").arg(options.address.toString()).arg(options.port);
-    if (!server.listen(options.address, options.port, &error))
-        return fail(QStringLiteral("cannot listen on %1: %2").arg(endpoint, error), 1);
+    auto *listener = new QTcpServer(&app);
+    const QString endpoint = RelaySession::endpointName(options.address, options.port);
+    if (!listener->listen(options.address, options.port))
+        return fail(QStringLiteral("cannot listen on %1: %2").arg(endpoint, listener->errorString()), 1);
     if (!options.address.isLoopback())
         std::fprintf(stderr, "warning: %s is not a loopback address\n", qPrintable(endpoint));
-    QObject::connect(&server, &UnitServer::lineReceived, &printReceivedLine);
 
-    switch (options.mode) {
-    case EmulatorOptions::Mode::Demo:
-        serveDemo(&server);
-        break;
-    case EmulatorOptions::Mode::Script:
-        serveScript(&server, script);
-        break;
-    case EmulatorOptions::Mode::Flood:
-        serveFlood(&server, options.floodCount);
-        break;
+    if (options.mode == EmulatorOptions::Mode::Relay) {
+        auto *relay = new RelayServer(listener, options.relayAddress, options.relayPort,
+                                      recording ? &recorder : nullptr, &app);
+        QObject::connect(relay, &RelayServer::lineReceived, &printReceivedLine);
+        std::fprintf(stderr, "relaying clients to the unit at %s\n", qPrintable(unitName));
+        if (recording)
+            std::fprintf(stderr, "recording to %s\n", qPrintable(options.recordFile));
+    } else {
+        auto *server = new UnitServer(listener, &app);
+        QObject::connect(server, &UnitServer::lineReceived, &printReceivedLine);
+        serve(server, options, script);
     }
     std::fprintf(stderr, "listening on %s\n", qPrintable(endpoint));
     return app.exec();

@@ -16,7 +16,17 @@ bool parseStep(const QByteArray &line, UnitScript::Step *step, QString *problem)
                        .arg(UnitScript::maxDelayMs);
         return false;
     }
-    const QByteArray json = line.mid(gap + 1).trimmed();
+    QByteArray json = line.mid(gap + 1).trimmed();
+    // A recording marks the steps of its second and later clients.
+    if (json.startsWith('@')) {
+        const int jsonStart = json.indexOf(' ');
+        const int client = json.mid(1, jsonStart - 1).toInt(&isNumber);
+        if (jsonStart < 0 || !isNumber || client < 1) {
+            *problem = QStringLiteral("expected a client number after \"@\"");
+            return false;
+        }
+        json = json.mid(jsonStart + 1).trimmed();
+    }
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
     if (document.isNull()) {

@@ -10,7 +10,9 @@
 //     <delay-ms> <UI message JSON object>
 //
 // where the delay counts from the previous step (from the connection for the
-// first one). Blank lines and lines starting with '#' are skipped.
+// first one). Blank lines and lines starting with '#' are skipped. A recorded
+// session may mark a step with the client it came from, "<delay-ms> @2 <json>";
+// the mark does not change how the step is played.
 class UnitScript
 {
 public:

@@ -7,19 +7,12 @@
 
 #include <cstdio>
 
-UnitServer::UnitServer(QObject *parent)
+UnitServer::UnitServer(QTcpServer *listener, QObject *parent)
     : QObject(parent)
-    , server(new QTcpServer(this))
+    , listener(listener)
 {
-    connect(server, &QTcpServer::newConnection, this, &UnitServer::acceptConnections);
-}
-
-bool UnitServer::listen(const QHostAddress &address, quint16 port, QString *error)
-{
-    if (server->listen(address, port))
-        return true;
-    *error = server->errorString();
-    return false;
+    listener->setParent(this);
+    connect(listener, &QTcpServer::newConnection, this, &UnitServer::acceptConnections);
 }
 
 void UnitServer::broadcast(const QByteArray &line)
@@ -30,7 +23,7 @@ void UnitServer::broadcast(const QByteArray &line)
 
 void UnitServer::acceptConnections()
 {
-    while (QTcpSocket *socket = server->nextPendingConnection()) {
+    while (QTcpSocket *socket = listener->nextPendingConnection()) {
         auto *session = new ClientSession(socket, this);
         sessions.append(session);
         std::fprintf(stderr, "client %s connected\n", qPrintable(session->peerName()));

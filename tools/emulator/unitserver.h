@@ -1,7 +1,6 @@
 #ifndef UNITSERVER_H
 #define UNITSERVER_H
 
-#include <QHostAddress>
 #include <QList>
 #include <QObject>
 
@@ -17,9 +16,9 @@ class UnitServer : public QObject
     Q_OBJECT
 
 public:
-    explicit UnitServer(QObject *parent = nullptr);
+    // Takes over `listener`, which already listens.
+    explicit UnitServer(QTcpServer *listener, QObject *parent = nullptr);
 
-    bool listen(const QHostAddress &address, quint16 port, QString *error);
     void broadcast(const QByteArray &line);
     int sessionCount() const { return sessions.size(); }
 
@@ -31,7 +30,7 @@ private:
     void acceptConnections();
     void dropSession(ClientSession *session);
 
-    QTcpServer *server;
+    QTcpServer *const listener;
     QList<ClientSession *> sessions;
 };
 

@@ -1,0 +1,173 @@
+#include "relaysession.h"
+
+#include "clientsession.h"
+#include "deadpeerdetection.h"
+#include "debugcommunicator.h"
+#include "sessionrecorder.h"
+
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <cstdio>
+#include <limits>
+
+RelaySession::RelaySession(QTcpSocket *client, int number, const QHostAddress &unitAddress,
+                           quint16 unitPort, SessionRecorder *recorder, QObject *parent)
+    : QObject(parent)
+    , client(client)
+    , unit(new QTcpSocket(this))
+    , connectTimer(new QTimer(this))
+    , number(number)
+    , clientPeer(endpointName(client->peerAddress(), client->peerPort()))
+    , unitName(endpointName(unitAddress, unitPort))
+    , recorder(recorder)
+    // The client drops longer screen lines, and sends nothing but short keys.
+    , clientLines(ClientSession::maxLineBytes)
+    , unitLines(DebugCommunicator::MaxLineLength)
+{
+    client->setParent(this);
+    for (QTcpSocket *socket : { client, unit })
+        socket->setReadBufferSize(maxUnsentBytes);
+    client->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+
+    connect(client, &QTcpSocket::readyRead, this, [this] { forward(Direction::ToUnit); });
+    connect(unit, &QTcpSocket::bytesWritten, this, [this] { forward(Direction::ToUnit); });
+    connect(unit, &QTcpSocket::readyRead, this, [this] { forward(Direction::ToClient); });
+    connect(client, &QTcpSocket::bytesWritten, this, [this] { forward(Direction::ToClient); });
+    connect(client, &QTcpSocket::disconnected, this,
+            [this] { finish(QStringLiteral("client %1 went away").arg(clientPeer)); });
+    connect(unit, &QTcpSocket::connected, this, &RelaySession::unitConnected);
+    // Queued, so that the socket has finished its own handling of the failure
+    // before this closes it.
+    connect(unit, &QTcpSocket::errorOccurred, this, &RelaySession::unitFailed, Qt::QueuedConnection);
+    connect(connectTimer, &QTimer::timeout, this, &RelaySession::giveUpConnecting);
+
+    if (recorder)
+        recorder->clientConnected(number, clientPeer);
+    connectTimer->setSingleShot(true);
+    connectTimer->start(connectTimeoutMs);
+    unit->connectToHost(unitAddress, unitPort);
+}
+
+QString RelaySession::endpointName(const QHostAddress &address, quint16 port)
+{
+    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
+        ? QStringLiteral("[%1]").arg(address.toString())
+        : address.toString();
+    return QStringLiteral("%1:%2").arg(host).arg(port);
+}
+
+void RelaySession::unitConnected()
+{
+    connectTimer->stop();
+    unitWasConnected = true;
+    unit->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    // Through the relay the client cannot see the unit vanish: the relay's own
+    // end answers it. So the relay has to notice, and close the client's end.
+    enableDeadPeerDetection(unit);
+    report(QStringLiteral("client %1 relayed to the unit at %2").arg(clientPeer, unitName));
+    // Keys typed while the connection was being made.
+    forward(Direction::ToUnit);
+}
+
+void RelaySession::unitFailed()
+{
+    const QString problem = unit->errorString();
+    if (unit->error() == QAbstractSocket::RemoteHostClosedError) {
+        // Whatever the unit sent before it closed still goes to the client.
+        forward(Direction::ToClient, std::numeric_limits<qint64>::max());
+        finish(QStringLiteral("the unit at %1 closed the connection of client %2").arg(unitName, clientPeer));
+    } else if (unitWasConnected) {
+        finish(QStringLiteral("the connection to the unit at %1 failed: %2; closing client %3")
+                   .arg(unitName, problem, clientPeer));
+    } else {
+        finish(QStringLiteral("the unit at %1 cannot be reached: %2; closing client %3")
+                   .arg(unitName, problem, clientPeer));
+    }
+}
+
+void RelaySession::giveUpConnecting()
+{
+    finish(QStringLiteral("the unit at %1 cannot be reached: no answer in %2 ms; closing client %3")
+               .arg(unitName)
+               .arg(connectTimeoutMs)
+               .arg(clientPeer));
+}
+
+void RelaySession::forward(Direction direction, qint64 maxUnsent)
+{
+    QTcpSocket *from = direction == Direction::ToUnit ? client : unit;
+    QTcpSocket *to = direction == Direction::ToUnit ? unit : client;
+    bool &busy = forwarding[int(direction)];
+    // Writing can emit bytesWritten at once, which would call this again
+    // before the bytes in hand have been recorded.
+    if (busy || to->state() != QAbstractSocket::ConnectedState)
+        return;
+    busy = true;
+    while (from->bytesAvailable() > 0 && to->bytesToWrite() < maxUnsent) {
+        const QByteArray bytes = from->read(maxUnsent - to->bytesToWrite());
+        to->write(bytes);
+        to->flush();
+        record(direction, bytes);
+    }
+    busy = false;
+}
+
+void RelaySession::record(Direction direction, const QByteArray &bytes)
+{
+    const bool fromUnit = direction == Direction::ToClient;
+    LineCollector &lines = fromUnit ? unitLines : clientLines;
+    for (const LineCollector::Line &line : lines.append(bytes)) {
+        if (line.droppedLength > 0) {
+            if (recorder) {
+                recorder->event(number, QStringLiteral("a line of %1 bytes from the %2, not recorded")
+                                            .arg(line.droppedLength)
+                                            .arg(fromUnit ? QStringLiteral("unit") : QStringLiteral("client")));
+            }
+        } else if (fromUnit) {
+            if (recorder)
+                recorder->unitLine(number, line.text);
+        } else {
+            emit clientLineReceived(line.text);
+            if (recorder)
+                recorder->clientLine(number, line.text);
+        }
+    }
+}
+
+void RelaySession::finish(const QString &reason)
+{
+    if (finishing)
+        return;
+    finishing = true;
+    connectTimer->stop();
+    report(reason);
+    client->disconnectFromHost();
+    unit->disconnectFromHost();
+    for (QTcpSocket *socket : { client, unit })
+        connect(socket, &QTcpSocket::stateChanged, this, &RelaySession::deleteOnceClosed);
+    QTimer::singleShot(closeTimeoutMs, this, [this] {
+        client->abort();
+        unit->abort();
+    });
+    deleteOnceClosed();
+}
+
+void RelaySession::deleteOnceClosed()
+{
+    if (client->state() != QAbstractSocket::UnconnectedState
+        || unit->state() != QAbstractSocket::UnconnectedState)
+        return;
+    disconnect(client, nullptr, this, nullptr);
+    disconnect(unit, nullptr, this, nullptr);
+    std::fprintf(stderr, "client %s disconnected\n", qPrintable(clientPeer));
+    emit closed();
+    deleteLater();
+}
+
+void RelaySession::report(const QString &text)
+{
+    std::fprintf(stderr, "%s\n", qPrintable(text));
+    if (recorder)
+        recorder->event(number, text);
+}

@@ -1,0 +1,75 @@
+#ifndef RELAYSESSION_H
+#define RELAYSESSION_H
+
+#include "linecollector.h"
+
+#include <QHostAddress>
+#include <QObject>
+#include <QString>
+
+QT_BEGIN_NAMESPACE
+class QTcpSocket;
+class QTimer;
+QT_END_NAMESPACE
+
+class SessionRecorder;
+
+// One client relayed to the unit over a connection of its own: bytes pass
+// unchanged both ways as they arrive. When either end goes, or the unit cannot
+// be reached, both connections are closed, so that the client's own
+// reconnection takes over. Deletes itself once both are closed.
+class RelaySession : public QObject
+{
+    Q_OBJECT
+
+public:
+    // A unit behind a network that drops what is sent to it never answers;
+    // the client tries again every 5 s, so it should not wait longer than that.
+    static constexpr int connectTimeoutMs = 4000;
+    // What may wait to be written to one end before the other end is read no
+    // more: an end that does not read slows the other down instead of filling
+    // the relay's memory.
+    static constexpr qint64 maxUnsentBytes = 64 * 1024;
+    // How long closing may wait for the last bytes to be taken.
+    static constexpr int closeTimeoutMs = 5000;
+
+    // `recorder` may be null; `number` counts the relay's clients from 1.
+    RelaySession(QTcpSocket *client, int number, const QHostAddress &unitAddress, quint16 unitPort,
+                 SessionRecorder *recorder, QObject *parent = nullptr);
+
+    QString clientName() const { return clientPeer; }
+    // ADDRESS:PORT, with the address in brackets for IPv6.
+    static QString endpointName(const QHostAddress &address, quint16 port);
+
+signals:
+    // A line the client sent, without its line end.
+    void clientLineReceived(const QByteArray &line);
+    void closed();
+
+private:
+    enum class Direction { ToUnit, ToClient };
+
+    void unitConnected();
+    void unitFailed();
+    void giveUpConnecting();
+    void forward(Direction direction, qint64 maxUnsent = maxUnsentBytes);
+    void record(Direction direction, const QByteArray &bytes);
+    void finish(const QString &reason);
+    void deleteOnceClosed();
+    void report(const QString &text);
+
+    QTcpSocket *const client;
+    QTcpSocket *const unit;
+    QTimer *const connectTimer;
+    const int number;
+    const QString clientPeer;
+    const QString unitName;
+    SessionRecorder *const recorder;
+    LineCollector clientLines;
+    LineCollector unitLines;
+    bool forwarding[2] = { false, false };
+    bool unitWasConnected = false;
+    bool finishing = false;
+};
+
+#endif // RELAYSESSION_H

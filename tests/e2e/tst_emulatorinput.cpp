@@ -19,6 +19,8 @@ private slots:
     void exampleScriptFillsTheGrid();
     void parsesOptions_data();
     void parsesOptions();
+    void parsesRelayTargets_data();
+    void parsesRelayTargets();
     void rejectsBadOptions_data();
     void rejectsBadOptions();
     void helpWinsOverEverythingElse();
@@ -45,6 +47,9 @@ void TestEmulatorInput::parsesScripts_data()
                                                    << QByteArrayList{ "UI:{}\n" };
     QTest::newRow("longest delay") << QByteArray("86400000 {}") << QList<int>{ UnitScript::maxDelayMs }
                                    << QByteArrayList{ "UI:{}\n" };
+    QTest::newRow("steps marked with their client")
+        << QByteArray("# 0 -- client 127.0.0.1:5000 connected\n3 {\"msg\":{}}\n# 9 @2 KBD:UP\n7 @2 {}")
+        << QList<int>{ 3, 7 } << QByteArrayList{ "UI:{\"msg\":{}}\n", "UI:{}\n" };
 }
 
 void TestEmulatorInput::parsesScripts()
@@ -78,6 +83,9 @@ void TestEmulatorInput::rejectsBadScripts_data()
     QTest::newRow("broken JSON") << QByteArray("0 {}\n\n0 {\"msg\":") << "line 3: ";
     QTest::newRow("array") << QByteArray("0 [1]") << "line 1: the message must be a JSON object";
     QTest::newRow("string") << QByteArray("0 \"x\"") << "line 1: ";
+    QTest::newRow("client mark without a number") << QByteArray("0 @ {}") << "line 1: expected a client";
+    QTest::newRow("client mark of client 0") << QByteArray("0 @0 {}") << "line 1: expected a client";
+    QTest::newRow("client mark without a message") << QByteArray("0 @2") << "line 1: expected a client";
 }
 
 void TestEmulatorInput::rejectsBadScripts()
@@ -157,6 +165,35 @@ void TestEmulatorInput::parsesOptions()
     QCOMPARE(options.floodCount, floodCount);
 }
 
+void TestEmulatorInput::parsesRelayTargets_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<int>("port");
+
+    QTest::newRow("address") << "127.0.0.9" << "127.0.0.9" << 21953;
+    QTest::newRow("address and port") << "127.0.0.9:4000" << "127.0.0.9" << 4000;
+    QTest::newRow("localhost and port") << "localhost:4000" << "127.0.0.1" << 4000;
+    QTest::newRow("IPv6") << "::1" << "::1" << 21953;
+    QTest::newRow("IPv6 in brackets") << "[::1]" << "::1" << 21953;
+    QTest::newRow("IPv6 and port") << "[::1]:4000" << "::1" << 4000;
+}
+
+void TestEmulatorInput::parsesRelayTargets()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, address);
+    QFETCH(int, port);
+
+    EmulatorOptions options;
+    QCOMPARE(options.parse({ "emulator", "--relay", target, "--record", "r.txt" }), EmulatorOptions::Outcome::Run);
+    QCOMPARE(options.mode, EmulatorOptions::Mode::Relay);
+    QCOMPARE(options.relayAddress, QHostAddress(address));
+    QCOMPARE(int(options.relayPort), port);
+    QCOMPARE(options.recordFile, QString("r.txt"));
+    QCOMPARE(options.address, QHostAddress(QHostAddress::LocalHost));
+}
+
 void TestEmulatorInput::rejectsBadOptions_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -171,6 +208,12 @@ void TestEmulatorInput::rejectsBadOptions_data()
     QTest::newRow("negative flood") << QStringList{ "--flood", "-1" };
     QTest::newRow("flood too big") << QStringList{ "--flood", "1000000000" };
     QTest::newRow("script and flood") << QStringList{ "--script", "a.txt", "--flood", "5" };
+    QTest::newRow("relay and script") << QStringList{ "--relay", "127.0.0.1", "--script", "a.txt" };
+    QTest::newRow("record without relay") << QStringList{ "--record", "r.txt" };
+    QTest::newRow("relay to a host name") << QStringList{ "--relay", "unit.example" };
+    QTest::newRow("relay port zero") << QStringList{ "--relay", "127.0.0.1:0" };
+    QTest::newRow("relay port left out") << QStringList{ "--relay", "127.0.0.1:" };
+    QTest::newRow("relay bracket not closed") << QStringList{ "--relay", "[::1:4000" };
 }
 
 void TestEmulatorInput::rejectsBadOptions()

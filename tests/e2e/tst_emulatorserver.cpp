@@ -1,4 +1,5 @@
 #include "clientsession.h"
+#include "clientsocket.h"
 #include "emulatoroptions.h"
 #include "emulatorprocess.h"
 #include "floodsender.h"
@@ -15,35 +16,13 @@
 
 namespace {
 
-constexpr int waitMs = 10000;
+using ClientSocket::readLines;
+using ClientSocket::waitMs;
+
 const char demoAddress[] = "127.0.0.50";
 const char floodAddress[] = "127.0.0.51";
 const char scriptAddress[] = "127.0.0.52";
 const char busyAddress[] = "127.0.0.53";
-
-std::unique_ptr<QTcpSocket> connectClient(const char *address)
-{
-    auto socket = std::make_unique<QTcpSocket>();
-    socket->connectToHost(address, EmulatorOptions::defaultPort);
-    if (!socket->waitForConnected(waitMs))
-        qWarning("cannot connect to %s: %s", address, qPrintable(socket->errorString()));
-    return socket;
-}
-
-// Reads whole lines until `count` have arrived or the wait is over.
-QByteArrayList readLines(QTcpSocket *socket, int count, int timeoutMs = waitMs)
-{
-    QByteArrayList lines;
-    QElapsedTimer clock;
-    clock.start();
-    while (lines.size() < count && clock.elapsed() < timeoutMs) {
-        if (!socket->canReadLine() && !socket->waitForReadyRead(100))
-            continue;
-        while (lines.size() < count && socket->canReadLine())
-            lines << socket->readLine();
-    }
-    return lines;
-}
 
 QJsonObject uiMessage(const QByteArray &line)
 {
@@ -102,7 +81,7 @@ void TestEmulatorServer::demoServesSeveralClients()
     QVERIFY2(emulator.start({ "--listen", demoAddress }), emulator.errorOutput());
     std::unique_ptr<QTcpSocket> clients[3];
     for (auto &client : clients) {
-        client = connectClient(demoAddress);
+        client = ClientSocket::connectTo(demoAddress);
         const QByteArrayList first = readLines(client.get(), 1);
         QCOMPARE(first.size(), 1);
         const QJsonObject message = uiMessage(first.first());
@@ -132,8 +111,8 @@ void TestEmulatorServer::splitAndOverlongLines()
 {
     EmulatorProcess emulator;
     QVERIFY2(emulator.start({ "--listen", demoAddress }), emulator.errorOutput());
-    auto keys = connectClient(demoAddress);
-    auto bystander = connectClient(demoAddress);
+    auto keys = ClientSocket::connectTo(demoAddress);
+    auto bystander = ClientSocket::connectTo(demoAddress);
     keys->write("KBD:8x");
     keys->flush();
     QTest::qWait(200);
@@ -141,7 +120,7 @@ void TestEmulatorServer::splitAndOverlongLines()
     QTRY_COMPARE_WITH_TIMEOUT(emulator.receivedLines(),
                               (QByteArrayList{ "KBD:8x20", "KBD:#", "KBD:UP" }), waitMs);
 
-    auto flooder = connectClient(demoAddress);
+    auto flooder = ClientSocket::connectTo(demoAddress);
     flooder->write(QByteArray(ClientSession::maxLineBytes + 100, 'x'));
     QVERIFY(flooder->state() == QAbstractSocket::UnconnectedState
             || flooder->waitForDisconnected(waitMs));
@@ -157,8 +136,8 @@ void TestEmulatorServer::floodIsCompleteAndRepeatable()
     EmulatorProcess emulator;
     QVERIFY2(emulator.start({ "--listen", floodAddress, "--flood", QString::number(count) }),
              emulator.errorOutput());
-    auto first = connectClient(floodAddress);
-    auto second = connectClient(floodAddress);
+    auto first = ClientSocket::connectTo(floodAddress);
+    auto second = ClientSocket::connectTo(floodAddress);
     const QByteArrayList lines = readLines(first.get(), count + 1);
     QCOMPARE(lines.size(), count + 1);
     for (int i = 0; i < count; ++i)
@@ -174,7 +153,7 @@ void TestEmulatorServer::floodWaitsForSlowReaders()
     // A million screens would be close to a gigabyte if they were queued up.
     EmulatorProcess emulator;
     QVERIFY2(emulator.start({ "--listen", floodAddress, "--flood", "1000000" }), emulator.errorOutput());
-    auto sleeper = connectClient(floodAddress);
+    auto sleeper = ClientSocket::connectTo(floodAddress);
     sleeper->setReadBufferSize(4096);
     QTRY_COMPARE_WITH_TIMEOUT(emulator.connectionCount(), 1, waitMs);
     QTest::qWait(1500);
@@ -186,7 +165,7 @@ void TestEmulatorServer::demoHoldsScreensForAClientThatDoesNotRead()
 {
     EmulatorProcess emulator;
     QVERIFY2(emulator.start({ "--listen", demoAddress }), emulator.errorOutput());
-    auto client = connectClient(demoAddress);
+    auto client = ClientSocket::connectTo(demoAddress);
     client->setReadBufferSize(4096);
     QTRY_COMPARE_WITH_TIMEOUT(emulator.connectionCount(), 1, waitMs);
 
@@ -250,7 +229,7 @@ void TestEmulatorServer::scriptHoldsTheLatestScreensForASlowReader()
     EmulatorProcess emulator;
     QVERIFY2(emulator.start({ "--listen", scriptAddress, "--script", file.fileName() }),
              emulator.errorOutput());
-    auto client = connectClient(scriptAddress);
+    auto client = ClientSocket::connectTo(scriptAddress);
     client->setReadBufferSize(4096);
     QTest::qWait(1500);
     client->setReadBufferSize(0);
@@ -311,7 +290,7 @@ void TestEmulatorServer::scriptPlaysToEachClient()
         // emulator's own clock for this client.
         QElapsedTimer clock;
         clock.start();
-        auto socket = connectClient(scriptAddress);
+        auto socket = ClientSocket::connectTo(scriptAddress);
         QCOMPARE(readLines(socket.get(), 1), expected.mid(0, 1));
         QVERIFY2(clock.elapsed() >= firstDelayMs, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(readLines(socket.get(), 2), expected.mid(1));
@@ -329,6 +308,9 @@ void TestEmulatorServer::refusesToStart_data()
     QTest::newRow("port taken") << QStringList{ "--listen", busyAddress } << 1 << QByteArray("cannot listen on 127.0.0.53:21953");
     QTest::newRow("missing script") << QStringList{ "--listen", busyAddress, "--script", "/nonexistent/s.txt" }
                                     << 1 << QByteArray("/nonexistent/s.txt: ");
+    QTest::newRow("recording cannot be created")
+        << QStringList{ "--listen", busyAddress, "--relay", "127.0.0.1", "--record", "/nonexistent/r.txt" }
+        << 1 << QByteArray("cannot create the recording /nonexistent/r.txt: ");
     QTest::newRow("bad option") << QStringList{ "--listen", busyAddress, "--speed", "9" } << 2
                                 << QByteArray("Unknown option 'speed'");
     QTest::newRow("bad address") << QStringList{ "--listen", "127.0.0.256" } << 2

@@ -58,6 +58,8 @@ int main(int argc, char **argv)
         measureClientProcess(table, QStringLiteral(VELMO_CLIENT));
     if (wanted("oversized"))
         measureOversizedScreens(table, QStringLiteral(VELMO_CLIENT));
+    if (wanted("relay"))
+        measureRelay(table, QStringLiteral(VELMO_EMULATOR));
 
     std::printf("\nLoad average (/proc/loadavg) before: %s; after: %s\n\n", qPrintable(loadBefore),
                 qPrintable(loadAverage()));

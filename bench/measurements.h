@@ -18,6 +18,7 @@ void measureKeyToWire(ResultTable &table);
 void measureKeysUnderFlood(ResultTable &table, const QString &clientExecutable);
 void measureClientProcess(ResultTable &table, const QString &clientExecutable);
 void measureOversizedScreens(ResultTable &table, const QString &clientExecutable);
+void measureRelay(ResultTable &table, const QString &emulatorExecutable);
 
 // Helpers shared by the measurements.
 QByteArray fullScreenLine(int index);

@@ -10,6 +10,6 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 build=${VELMO_BUILD_DIR:-$root/build}
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMO_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" --parallel "$(nproc)" --target velmo-bench VelmoScreen >/dev/null
+cmake --build "$build" --parallel "$(nproc)" --target velmo-bench VelmoScreen velmo-unit-emulator >/dev/null
 
 exec "$build/bin/velmo-bench" "$@"

@@ -214,6 +214,9 @@ void TestEmulatorInput::rejectsBadOptions_data()
     QTest::newRow("relay port zero") << QStringList{ "--relay", "127.0.0.1:0" };
     QTest::newRow("relay port left out") << QStringList{ "--relay", "127.0.0.1:" };
     QTest::newRow("relay bracket not closed") << QStringList{ "--relay", "[::1:4000" };
+    QTest::newRow("relay to itself") << QStringList{ "--relay", "127.0.0.1" };
+    QTest::newRow("relay to itself, listening everywhere")
+        << QStringList{ "--listen", "0.0.0.0", "--relay", "127.0.0.3" };
 }
 
 void TestEmulatorInput::rejectsBadOptions()

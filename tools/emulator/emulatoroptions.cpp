@@ -43,7 +43,8 @@ const char description[] =
     "since that connection and a line the client sent, a line from the unit\n"
     "that is not a screen (\"unit: ...\") or what happened (\"-- ...\"). Lines\n"
     "of the second and later clients carry their number, \"@2\", after the\n"
-    "delay or time; a replay plays the screens of every client in turn.";
+    "delay or time; a replay plays the screens of all clients in the order\n"
+    "they came.";
 
 bool parseAddress(const QString &text, QHostAddress *address)
 {
@@ -131,6 +132,9 @@ EmulatorOptions::Outcome EmulatorOptions::parse(const QStringList &arguments)
         if (!parseEndpoint(parser.value(relayOption), &relayAddress, &relayPort))
             return fail(QStringLiteral("not an IP address with an optional port: %1")
                             .arg(parser.value(relayOption)));
+        if (relaysToItself())
+            return fail(QStringLiteral("--relay %1 is where this emulator listens: it would relay to itself")
+                            .arg(parser.value(relayOption)));
         recordFile = parser.value(recordOption);
     }
     if (parser.isSet(scriptOption)) {
@@ -148,6 +152,15 @@ EmulatorOptions::Outcome EmulatorOptions::parse(const QStringList &arguments)
         floodCount = count;
     }
     return Outcome::Run;
+}
+
+bool EmulatorOptions::relaysToItself() const
+{
+    const bool listensEverywhere = address == QHostAddress(QHostAddress::Any)
+        || address == QHostAddress(QHostAddress::AnyIPv4) || address == QHostAddress(QHostAddress::AnyIPv6);
+    return relayPort == port
+        && (relayAddress.isEqual(address, QHostAddress::StrictConversion)
+            || (listensEverywhere && relayAddress.isLoopback()));
 }
 
 EmulatorOptions::Outcome EmulatorOptions::fail(const QString &message)

@@ -30,6 +30,7 @@ public:
     QString recordFile;
 
 private:
+    bool relaysToItself() const;
     Outcome fail(const QString &message);
 
     QString help;

@@ -45,6 +45,8 @@ RelaySession::RelaySession(QTcpSocket *client, int number, const QHostAddress &u
     if (recorder)
         recorder->clientConnected(number, clientPeer);
     connectTimer->setSingleShot(true);
+    // A coarse timer may fire up to 5 % early; the message says how long it waited.
+    connectTimer->setTimerType(Qt::PreciseTimer);
     connectTimer->start(connectTimeoutMs);
     unit->connectToHost(unitAddress, unitPort);
 }
@@ -105,7 +107,7 @@ void RelaySession::forward(Direction direction, qint64 maxUnsent)
         return;
     busy = true;
     while (from->bytesAvailable() > 0 && to->bytesToWrite() < maxUnsent) {
-        const QByteArray bytes = from->read(maxUnsent - to->bytesToWrite());
+        const QByteArray bytes = from->read(qMin(from->bytesAvailable(), maxUnsent - to->bytesToWrite()));
         to->write(bytes);
         to->flush();
         record(direction, bytes);

@@ -40,6 +40,15 @@ QByteArray readFile(const QString &fileName)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// The demo unit, or one playing a script file when given.
+QStringList unitArguments(const QString &scriptFile = {})
+{
+    QStringList arguments{ "--listen", unitAddress };
+    if (!scriptFile.isEmpty())
+        arguments << "--script" << scriptFile;
+    return arguments;
+}
+
 QStringList relayArguments(const QString &recording = {})
 {
     QStringList arguments{ "--listen", relayAddress, "--relay", unitAddress };
@@ -148,8 +157,7 @@ void TestEmulatorRelay::passesBytesUnchanged()
     QString error;
     QVERIFY2(steps.parse(script, &error), qPrintable(error));
     EmulatorProcess unit;
-    QVERIFY2(unit.start({ "--listen", unitAddress, "--script", writeFile(dir, "unit.txt", script) }),
-             unit.errorOutput());
+    QVERIFY2(unit.start(unitArguments(writeFile(dir, "unit.txt", script))), unit.errorOutput());
     EmulatorProcess relay;
     QVERIFY2(relay.start(relayArguments()), relay.errorOutput());
 
@@ -176,8 +184,7 @@ void TestEmulatorRelay::recordingPlaysBack()
     QTemporaryDir dir;
     const QString recording = dir.filePath("session.txt");
     EmulatorProcess unit;
-    QVERIFY2(unit.start({ "--listen", unitAddress, "--script", writeFile(dir, "unit.txt", script) }),
-             unit.errorOutput());
+    QVERIFY2(unit.start(unitArguments(writeFile(dir, "unit.txt", script))), unit.errorOutput());
     EmulatorProcess relay;
     QVERIFY2(relay.start(relayArguments(recording)), relay.errorOutput());
 
@@ -255,7 +262,7 @@ void TestEmulatorRelay::closesTheOtherEnd()
 
     EmulatorProcess unit;
     if (unitState == "killed" || unitState == "left")
-        QVERIFY2(unit.start({ "--listen", unitAddress }), unit.errorOutput());
+        QVERIFY2(unit.start(unitArguments()), unit.errorOutput());
     std::unique_ptr<SilentUnit> silentUnit;
     if (unitState == "silent") {
         silentUnit = std::make_unique<SilentUnit>(unitAddress);
@@ -293,7 +300,7 @@ void TestEmulatorRelay::marksTheLinesOfEachClient()
     QTemporaryDir dir;
     const QString recording = dir.filePath("session.txt");
     EmulatorProcess unit;
-    QVERIFY2(unit.start({ "--listen", unitAddress }), unit.errorOutput());
+    QVERIFY2(unit.start(unitArguments()), unit.errorOutput());
     EmulatorProcess relay;
     QVERIFY2(relay.start(relayArguments(recording)), relay.errorOutput());
 
@@ -331,8 +338,7 @@ void TestEmulatorRelay::killedRecorderLeavesAPlayableFile()
     QTemporaryDir dir;
     const QString recording = dir.filePath("session.txt");
     EmulatorProcess unit;
-    QVERIFY2(unit.start({ "--listen", unitAddress, "--script", writeFile(dir, "unit.txt", script) }),
-             unit.errorOutput());
+    QVERIFY2(unit.start(unitArguments(writeFile(dir, "unit.txt", script))), unit.errorOutput());
     EmulatorProcess relay;
     QVERIFY2(relay.start(relayArguments(recording)), relay.errorOutput());
     auto client = ClientSocket::connectTo(relayAddress);

@@ -118,6 +118,9 @@ void RelaySession::forward(Direction direction, qint64 maxUnsent)
 void RelaySession::record(Direction direction, const QByteArray &bytes)
 {
     const bool fromUnit = direction == Direction::ToClient;
+    // Without a recording the unit's lines go nowhere but to the client.
+    if (fromUnit && !recorder)
+        return;
     LineCollector &lines = fromUnit ? unitLines : clientLines;
     for (const LineCollector::Line &line : lines.append(bytes)) {
         if (line.droppedLength > 0) {
@@ -127,8 +130,7 @@ void RelaySession::record(Direction direction, const QByteArray &bytes)
                                             .arg(fromUnit ? QStringLiteral("unit") : QStringLiteral("client")));
             }
         } else if (fromUnit) {
-            if (recorder)
-                recorder->unitLine(number, line.text);
+            recorder->unitLine(number, line.text);
         } else {
             emit clientLineReceived(line.text);
             if (recorder)

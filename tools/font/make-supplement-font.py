@@ -152,6 +152,25 @@ def box(pen, up=0, down=0, left=0, right=0):
     polygon(pen, points)
 
 
+# A circle as a 16-sided polygon: plain, and plenty at screen sizes.
+CIRCLE = [(round(c, 4), round(s, 4)) for c, s in (
+    (1, 0), (0.9239, 0.3827), (0.7071, 0.7071), (0.3827, 0.9239), (0, 1), (-0.3827, 0.9239), (-0.7071, 0.7071),
+    (-0.9239, 0.3827), (-1, 0), (-0.9239, -0.3827), (-0.7071, -0.7071), (-0.3827, -0.9239), (0, -1),
+    (0.3827, -0.9239), (0.7071, -0.7071), (0.9239, -0.3827))]
+
+
+def proportional(pen):
+    """A ring with two straight arms out to the right, like an infinity sign cut open."""
+    cx, cy = 200, MATH_AXIS
+    outer = [(cx + 150 * dx, cy + 140 * dy) for dx, dy in CIRCLE]
+    inner = [(cx + 75 * dx, cy + 70 * dy) for dx, dy in CIRCLE]
+    polygon(pen, outer)
+    polygon(pen, inner, hole=True)
+    # The two arms, from the ring out to the right edge of the sign.
+    polygon(pen, [(cx + 50, cy + 70), (cx + 110, cy + 95), (460, cy + 150), (460, cy + 80), (cx + 130, cy + 30)])
+    polygon(pen, [(cx + 50, cy - 70), (cx + 130, cy - 30), (460, cy - 80), (460, cy - 150), (cx + 110, cy - 95)])
+
+
 def make_glyphs(outlines):
     """Code point -> function drawing its glyph into a pen."""
     o = outlines
@@ -239,25 +258,6 @@ def make_glyphs(outlines):
         0xEFFE: lambda pen: square_outline(pen, filled=False),
         0xEFFF: lambda pen: square_outline(pen, filled=True),
     }
-
-
-def proportional(pen):
-    """A loop open to the right: two quarter-ellipse arms leave a small ring."""
-    cx, cy = 200, MATH_AXIS
-    outer = [(cx + 150 * dx, cy + 140 * dy) for dx, dy in CIRCLE]
-    inner = [(cx + 75 * dx, cy + 70 * dy) for dx, dy in CIRCLE]
-    polygon(pen, outer)
-    polygon(pen, inner, hole=True)
-    # The two arms, from the ring out to the right edge of the sign.
-    polygon(pen, [(cx + 50, cy + 70), (cx + 110, cy + 95), (460, cy + 150), (460, cy + 80), (cx + 130, cy + 30)])
-    polygon(pen, [(cx + 50, cy - 70), (cx + 130, cy - 30), (460, cy - 80), (460, cy - 150), (cx + 110, cy - 95)])
-
-
-# A circle as a 16-sided polygon: plain, and plenty at screen sizes.
-CIRCLE = [(round(c, 4), round(s, 4)) for c, s in (
-    (1, 0), (0.9239, 0.3827), (0.7071, 0.7071), (0.3827, 0.9239), (0, 1), (-0.3827, 0.9239), (-0.7071, 0.7071),
-    (-0.9239, 0.3827), (-1, 0), (-0.9239, -0.3827), (-0.7071, -0.7071), (-0.3827, -0.9239), (0, -1),
-    (0.3827, -0.9239), (0.7071, -0.7071), (0.9239, -0.3827))]
 
 
 def glyph_of(draw):

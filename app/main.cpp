@@ -1,5 +1,6 @@
 #include "debugcommunicator.h"
 #include "mainwindow.h"
+#include "screenfontsupplement.h"
 #include "selectremotehostdlg.h"
 #include "velmoscreenform.h"
 
@@ -25,6 +26,8 @@ static void registerScreenFont()
         return;
     }
     qDebug() << "VelmoScreenFont: " << families.first();
+    if (ScreenFontSupplement::install().isEmpty())
+        qWarning("VelmoScreenSupplement: could not be registered, a few characters use a fallback font");
 }
 
 static void installIfLoaded(QTranslator &translator, bool loaded, const char *note)

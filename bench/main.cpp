@@ -4,6 +4,7 @@
 
 #include "measurements.h"
 #include "resulttable.h"
+#include "screenfontsupplement.h"
 
 #include <benchmark/benchmark.h>
 
@@ -34,6 +35,7 @@ int main(int argc, char **argv)
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     // The screens use the embedded font, as in the client.
     QFontDatabase::addApplicationFont(QStringLiteral(":/VelmoScreenFont.ttf"));
+    ScreenFontSupplement::install();
     benchmark::Initialize(&argc, argv);
 
     // "--only=micro,throughput" runs some parts alone and "--screens=N" sizes the

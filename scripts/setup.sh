@@ -24,6 +24,8 @@ package_test_packages=(
 test_packages=(
     "${package_test_packages[@]}"
     x11-xkb-utils imagemagick locales procps nftables
+    # The check that the screen font's supplement is the one its script makes.
+    python3-fonttools
     # The suite builds the benchmark program too, so that it keeps compiling.
     libbenchmark-dev libx11-dev libxtst-dev
 )

@@ -1,6 +1,7 @@
 #ifndef SCREENTEST_H
 #define SCREENTEST_H
 
+#include "screenfontsupplement.h"
 #include "velmoscreenform.h"
 
 #include <QFontDatabase>
@@ -32,9 +33,12 @@ T *child(const QWidget &form, const char *name)
     return widget;
 }
 
+// As the client does at start-up; returns the screen font's id.
 inline int registerScreenFont()
 {
-    return QFontDatabase::addApplicationFont(QStringLiteral(":/VelmoScreenFont.ttf"));
+    const int id = QFontDatabase::addApplicationFont(QStringLiteral(":/VelmoScreenFont.ttf"));
+    ScreenFontSupplement::install();
+    return id;
 }
 
 } // namespace ScreenTest

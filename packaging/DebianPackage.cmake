@@ -3,9 +3,12 @@
 # (scripts/package.sh does it in a folder without tests). What goes into it is
 # the install rules of packaging/CMakeLists.txt.
 
-# Debian's place for the settings, whatever the installation prefix: the one
-# file an administrator edits, kept across upgrades.
-set(VELMO_SETTINGS_DIR /etc/velmoscreen)
+include(GNUInstallDirs)
+include(${CMAKE_CURRENT_LIST_DIR}/SettingsDir.cmake)
+
+# The package installs to /usr, so its settings are in /etc/velmoscreen: the
+# one file an administrator edits, kept across upgrades.
+velmo_settings_dir(/usr "${CMAKE_INSTALL_SYSCONFDIR}" packageSettingsDir)
 set(VELMO_PACKAGE_MAINTAINER "VelmoScreen developers <velmoscreen@example.org>"
     CACHE STRING "Maintainer field of the Debian package")
 
@@ -29,6 +32,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qttranslations5-l10n)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PackageFolderModes.cmake)
 
 # Only the client's component: the project has no other install rules today,
 # and none added later for a tool or a test can slip into the package.
@@ -42,7 +46,7 @@ set(CPACK_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 
 set(conffiles ${CMAKE_BINARY_DIR}/packaging/conffiles)
-file(WRITE ${conffiles} "${VELMO_SETTINGS_DIR}/VelmoScreen.ini\n")
+file(WRITE ${conffiles} "${packageSettingsDir}/VelmoScreen.ini\n")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${conffiles})
 
 include(CPack)

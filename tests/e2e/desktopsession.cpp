@@ -15,6 +15,13 @@ DesktopSession::DesktopSession(int displayNumber, const QString &unitAddress)
 {
 }
 
+DesktopSession::~DesktopSession()
+{
+    // At the end of its commands the tool ends by itself.
+    keyboard.closeWriteChannel();
+    keyboard.waitForFinished();
+}
+
 bool DesktopSession::startDisplay()
 {
     QString error;
@@ -47,6 +54,20 @@ QByteArray DesktopSession::runTool(const QString &program, const QStringList &ar
 bool DesktopSession::pressKeys(const QStringList &keys)
 {
     return x.xdotool(QStringList{ "key", "--delay", "40" } + keys);
+}
+
+bool DesktopSession::typeKeyAtOnce(const QString &key)
+{
+    if (keyboard.state() == QProcess::NotRunning) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), x.display());
+        keyboard.setProcessEnvironment(env);
+        keyboard.start(QStringLiteral("xdotool"), { QStringLiteral("-") });
+        if (!keyboard.waitForStarted())
+            return fail("xdotool did not start: " + keyboard.errorString());
+    }
+    keyboard.write("key " + key.toUtf8() + '\n');
+    return keyboard.waitForBytesWritten() || fail("xdotool takes no commands: " + keyboard.errorString());
 }
 
 QImage DesktopSession::grabWindow()

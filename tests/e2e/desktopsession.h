@@ -18,6 +18,7 @@ public:
     static constexpr int waitMs = 10000;
 
     DesktopSession(int displayNumber, const QString &unitAddress);
+    ~DesktopSession();
     DesktopSession(const DesktopSession &) = delete;
     DesktopSession &operator=(const DesktopSession &) = delete;
 
@@ -32,6 +33,9 @@ public:
     // or a null array when it failed.
     QByteArray runTool(const QString &program, const QStringList &arguments) const;
     bool pressKeys(const QStringList &keys);
+    // Presses one key through an xdotool that keeps running and reads its
+    // commands as they come, so that no tool start lies in a timed key's way.
+    bool typeKeyAtOnce(const QString &key);
     QImage grabWindow();
     QString windowId() const { return window; }
 
@@ -50,6 +54,7 @@ private:
     XvfbServer x;
     ClientProcess client;
     QString window;
+    QProcess keyboard;
 };
 
 #endif // DESKTOPSESSION_H

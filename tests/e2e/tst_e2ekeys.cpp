@@ -1,8 +1,20 @@
 #include "desktopsession.h"
 
+#include <QElapsedTimer>
 #include <QtTest>
 
+#include <algorithm>
+
 namespace {
+
+// The link handles a flood of screens in passes of a few milliseconds and the
+// window's keys between them, so a key waits for the rest of one pass. With
+// passes ten times as long, or none, it waits up to a whole socket buffer of
+// screens (1 MiB, about 1,300 screens). On a machine loaded ten runnable
+// processes deep on two cores the median key took 9 to 23 ms with the bound,
+// 53 to 92 ms with it ten times as long and 71 to 136 ms without it.
+constexpr int floodKeyCount = 21;
+constexpr int floodKeyMedianLimitMs = 40;
 
 // The message screen sits in the lower part of the window, below the
 // autopilot screen.
@@ -25,6 +37,7 @@ private slots:
     void keysReachTheUnit();
     void russianLayoutLetters();
     void alarmIsRedUntilAcknowledged();
+    void keysOvertakeFlood();
 
 private:
     enum MessageState { Hidden, Shown, Alarm };
@@ -137,6 +150,40 @@ bool TestE2eKeys::messageScreenBecomes(MessageState state)
         return false;
     };
     return QTest::qWaitFor(matches, DesktopSession::waitMs);
+}
+
+// A unit that floods the window with screens as fast as the client takes them
+// still gets each key within a few passes of the link, not after the backlog.
+void TestE2eKeys::keysOvertakeFlood()
+{
+    DesktopSession flooded{ 148, "127.0.0.48" };
+    QVERIFY2(flooded.startDisplay(), qPrintable(flooded.lastError));
+    QVERIFY2(flooded.startEmulator({ "--flood", "999999999" }), qPrintable(flooded.lastError));
+    QVERIFY2(flooded.startClient(), qPrintable(flooded.lastError));
+    QTRY_COMPARE_WITH_TIMEOUT(flooded.emulator.connectionCount(), 1, DesktopSession::waitMs);
+    // Every buffer on the way fills up before the first key, while the
+    // keyboard starts with a key that sends nothing.
+    QVERIFY2(flooded.typeKeyAtOnce("a"), qPrintable(flooded.lastError));
+    QTest::qWait(1000);
+
+    QVector<qint64> delaysMs;
+    for (int i = 0; i < floodKeyCount; ++i) {
+        const int before = flooded.emulator.receivedLines().size();
+        QElapsedTimer sincePress;
+        sincePress.start();
+        QVERIFY2(flooded.typeKeyAtOnce("Up"), qPrintable(flooded.lastError));
+        while (flooded.emulator.receivedLines().size() == before && sincePress.elapsed() < DesktopSession::waitMs)
+            flooded.emulator.process.waitForReadyRead(int(DesktopSession::waitMs - sincePress.elapsed()));
+        QCOMPARE(flooded.emulator.receivedLines().mid(before), QByteArrayList{ "KBD:UP" });
+        delaysMs << sincePress.elapsed();
+        // Uneven gaps, so that the keys fall at every point of a pass.
+        QTest::qWait(40 + (i * 37) % 90);
+    }
+
+    qInfo() << "key to the unit under the flood, ms:" << delaysMs;
+    std::sort(delaysMs.begin(), delaysMs.end());
+    const qint64 medianMs = delaysMs.at(floodKeyCount / 2);
+    QVERIFY2(medianMs < floodKeyMedianLimitMs, qPrintable(QString::number(medianMs)));
 }
 
 QTEST_GUILESS_MAIN(TestE2eKeys)

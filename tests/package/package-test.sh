@@ -1,19 +1,23 @@
 #!/usr/bin/env bash
 # The Debian package, as a user gets it:
-#  1. built with CPack from a configured and built build folder;
-#  2. its contents and control fields checked against the layout below, then
-#     lintian (no error, no warning), desktop-file-validate and
-#     appstreamcli validate;
-#  3. installed for real with dpkg, as root, in private namespaces: overlays over
-#     /usr, /etc and /var whose upper layers live in a private tmpfs, a network
-#     with only loopback, a process tree that dies as a whole. There the client
-#     is started by its desktop entry's command under Xvfb, once with a unit
-#     address in the settings and once as shipped, and the package is purged.
+#  1. built with CPack from a configured and built build folder, under umask
+#     077, as on a machine that keeps its files private;
+#  2. its contents, their modes and its control fields checked against the
+#     layout below, then lintian (no error, no warning), desktop-file-validate,
+#     the desktop entry's menu category and appstreamcli validate;
+#  3. installed for real, as root, in private namespaces: overlays over /usr,
+#     /etc and /var whose upper layers live in a private tmpfs, a network
+#     with only loopback, a process tree that dies as a whole. There the build
+#     folder is first installed with `cmake --install --prefix` into a folder,
+#     which must write nothing outside it; then the package is installed with
+#     dpkg, the client is started by its desktop entry's command under Xvfb,
+#     once with a unit address in the settings and once as shipped, and the
+#     package is purged.
 # Nothing of this reaches the machine: the mounts vanish with the namespace,
 # also when a check fails half-way.
 #
 # Usage: package-test.sh BUILD_DIR WORK_DIR EMULATOR
-# Exit status 77 (skipped) when not root: the install step needs the namespaces.
+# Exit status 77 (skipped) when not root: the install steps need the namespaces.
 set -euo pipefail
 project=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
@@ -36,7 +40,12 @@ expected_contents=(
     "/usr/share/man/man1/velmoscreen.1.gz"
     "/usr/share/metainfo/org.velmoscreen.VelmoScreen.metainfo.xml"
 )
+client=/usr/lib/velmoscreen/VelmoScreen
 desktop_entry=/usr/share/applications/org.velmoscreen.VelmoScreen.desktop
+# The freedesktop.org menu's main categories: the entry must name one to be
+# filed anywhere but "Other".
+main_categories=(AudioVideo Audio Video Development Education Game Graphics Network Office Science
+                 Settings System Utility)
 metainfo=/usr/share/metainfo/org.velmoscreen.VelmoScreen.metainfo.xml
 settings=/etc/velmoscreen/VelmoScreen.ini
 
@@ -69,10 +78,30 @@ package_contents() {
         awk '$1 !~ /^d/ { $1 = $2 = $3 = $4 = $5 = ""; sub(/^ +\./, ""); print }' | sort
 }
 
+# Non-folder entries of an installed tree as "path" or "path -> target".
+tree_contents() {
+    find "$1" -type l -printf '%p -> %l\n' -o ! -type d -printf '%p\n' | sort
+}
+
+# Every folder 0755, every file 0644 but the client 0755 (wherever the prefix
+# put it), whatever the umask they were made under. Reads "mode path" lines.
+check_modes() {
+    local what=$1 mode path expected wrong=()
+    while read -r mode path; do
+        case $mode in
+            d*) expected=drwxr-xr-x ;;
+            l*) expected=lrwxrwxrwx ;;
+            *) [[ $path == */"${client#/usr/}" ]] && expected=-rwxr-xr-x || expected=-rw-r--r-- ;;
+        esac
+        [[ $mode == "$expected" ]] || wrong+=("$mode $path (not $expected)")
+    done
+    ((${#wrong[@]} == 0)) || fail "modes in $what:"$'\n'"$(printf '  %s\n' "${wrong[@]}")"
+}
+
 build_package() {
     local build=$1 out=$2
     rm -rf "$out" && mkdir -p "$out"
-    cpack -G DEB --config "$build/CPackConfig.cmake" -B "$out" >"$out/cpack.log" 2>&1 ||
+    (umask 077 && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$out") >"$out/cpack.log" 2>&1 ||
         { cat "$out/cpack.log" >&2; fail "cpack could not build the package"; }
     local debs=("$out"/*.deb)
     ((${#debs[@]} == 1)) && [[ -f ${debs[0]} ]] || fail "cpack made ${#debs[@]} packages: ${debs[*]}"
@@ -109,6 +138,7 @@ check_contents() {
     expected=$(printf '%s\n' "${expected_contents[@]}" | sort)
     [[ $actual == "$expected" ]] ||
         fail "package contents differ from the layout:"$'\n'"$(diff <(echo "$expected") <(echo "$actual"))"
+    dpkg-deb -c "$deb" | awk '{ sub(/^\./, "", $6); print $1, $6 }' | check_modes "the package"
 }
 
 # Each place that names the release must name the package's version.
@@ -128,6 +158,10 @@ validate() {
     lintian --fail-on error,warning --display-info "$deb" || fail "lintian found errors or warnings"
     step "desktop-file-validate:"
     desktop-file-validate "$root$desktop_entry" || fail "desktop-file-validate"
+    local categories
+    categories=$(sed -n 's/^Categories=//p' "$root$desktop_entry")
+    [[ ";$categories" =~ \;($(IFS='|'; echo "${main_categories[*]}"))\; ]] ||
+        fail "the desktop entry names no main menu category (Categories=$categories)"
     step "appstreamcli validate --no-net:"
     appstreamcli validate --no-net "$root$metainfo" || fail "appstreamcli validate"
 }
@@ -163,7 +197,32 @@ private_system() {
     mkdir -m 0700 /tmp/home /tmp/runtime
     export HOME=/tmp/home XDG_RUNTIME_DIR=/tmp/runtime DISPLAY=$display LANG=C.UTF-8
     export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
+    # The client must draw on Xvfb, whatever platform the caller's
+    # environment asks for (offscreen in a headless test run).
+    export QT_QPA_PLATFORM=xcb
     unset WAYLAND_DISPLAY XDG_CACHE_HOME XDG_CONFIG_HOME LC_ALL
+}
+
+# Installing the build folder into a folder of its own writes there alone: the
+# overlays' upper layers catch any write to /usr, /etc or /var, and the link
+# beside the client names the settings file installed with it. Under umask 002
+# (a group-writable default) the modes are still those of the package.
+prefix_install_test() {
+    local prefix=/tmp/prefix
+    step "cmake --install --prefix $prefix"
+    (umask 002 && cmake --install "$build" --prefix "$prefix") >/tmp/install.log 2>&1 ||
+        { cat /tmp/install.log >&2; fail "cmake --install failed"; }
+    local dir changed=()
+    for dir in usr etc var; do
+        changed+=($(cd "/tmp/overlay/$dir/upper" && find . -mindepth 1 | sed "s|^\.|/$dir|"))
+    done
+    ((${#changed[@]} == 0)) || fail "installing into $prefix changed ${changed[*]}"
+    local actual expected
+    actual=$(tree_contents "$prefix")
+    expected=$(printf '%s\n' "${expected_contents[@]}" | sed "s|/usr/|$prefix/|; s|/etc/|$prefix/etc/|g" | sort)
+    [[ $actual == "$expected" ]] ||
+        fail "installed with a prefix, contents differ:"$'\n'"$(diff <(echo "$expected") <(echo "$actual"))"
+    find "$prefix" -printf '%M %p\n' | check_modes "the folder installed to"
 }
 
 start_display() {
@@ -221,7 +280,7 @@ run_start_case() {
     client_pid=$!
     background_pids+=("$client_pid")
     wait_for window_shown "$title" || { cat /tmp/client.log >&2; fail "$name: no window '$title'"; }
-    [[ $(readlink "/proc/$client_pid/exe") == /usr/lib/velmoscreen/VelmoScreen ]] ||
+    [[ $(readlink "/proc/$client_pid/exe") == "$client" ]] ||
         fail "$name: the desktop entry started $(readlink "/proc/$client_pid/exe")"
 
     local window
@@ -244,6 +303,7 @@ run_start_case() {
 install_test() {
     trap stop_background EXIT
     private_system
+    prefix_install_test
     local -a existed=()
     local entry path
     while read -r entry; do
@@ -286,7 +346,7 @@ install_test() {
 # ---- Main -----------------------------------------------------------------
 
 if [[ ${1:-} == --inside ]]; then
-    work=$2 deb=$3 emulator=$4
+    work=$2 deb=$3 emulator=$4 build=$5
     # The overlays and dpkg belong in the namespaces made below, never on the
     # machine itself: a process that is not pid 1 of its own namespace, or that
     # sees any network interface but loopback, was not started that way.
@@ -322,5 +382,5 @@ require_tools unshare ip Xvfb xdpyinfo xdotool
 # for whatever reason, every process in it ends too and its mounts go away.
 mkdir -p "$work/private"
 unshare --mount --net --pid --fork --kill-child --mount-proc --propagation private \
-    "$0" --inside "$work" "$deb" "$emulator"
+    "$0" --inside "$work" "$deb" "$emulator" "$build"
 step "passed"

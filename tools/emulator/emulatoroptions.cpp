@@ -3,6 +3,9 @@
 #include "floodsender.h"
 
 #include <QCommandLineParser>
+#include <QNetworkInterface>
+
+#include <algorithm>
 
 namespace {
 
@@ -136,6 +139,8 @@ EmulatorOptions::Outcome EmulatorOptions::parse(const QStringList &arguments)
             return fail(QStringLiteral("--relay %1 is where this emulator listens: it would relay to itself")
                             .arg(parser.value(relayOption)));
         recordFile = parser.value(recordOption);
+        if (parser.isSet(recordOption) && recordFile.isEmpty())
+            return fail(QStringLiteral("--record needs a file name"));
     }
     if (parser.isSet(scriptOption)) {
         mode = Mode::Script;
@@ -160,7 +165,17 @@ bool EmulatorOptions::relaysToItself() const
         || address == QHostAddress(QHostAddress::AnyIPv4) || address == QHostAddress(QHostAddress::AnyIPv6);
     return relayPort == port
         && (relayAddress.isEqual(address, QHostAddress::StrictConversion)
-            || (listensEverywhere && relayAddress.isLoopback()));
+            || (listensEverywhere && isOwnAddress(relayAddress)));
+}
+
+bool EmulatorOptions::isOwnAddress(const QHostAddress &candidate)
+{
+    if (candidate.isLoopback())
+        return true;
+    const QList<QHostAddress> own = QNetworkInterface::allAddresses();
+    return std::any_of(own.cbegin(), own.cend(), [&candidate](const QHostAddress &address) {
+        return address.isEqual(candidate, QHostAddress::ConvertV4MappedToIPv4);
+    });
 }
 
 EmulatorOptions::Outcome EmulatorOptions::fail(const QString &message)

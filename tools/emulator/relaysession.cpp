@@ -30,7 +30,12 @@ RelaySession::RelaySession(QTcpSocket *client, int number, const QHostAddress &u
         socket->setReadBufferSize(maxUnsentBytes);
     client->setSocketOption(QAbstractSocket::LowDelayOption, 1);
 
-    connect(client, &QTcpSocket::readyRead, this, [this] { forward(Direction::ToUnit); });
+    connect(client, &QTcpSocket::readyRead, this, [this] {
+        if (unitWasConnected)
+            forward(Direction::ToUnit);
+        else
+            dropClientLines();
+    });
     connect(unit, &QTcpSocket::bytesWritten, this, [this] { forward(Direction::ToUnit); });
     connect(unit, &QTcpSocket::readyRead, this, [this] { forward(Direction::ToClient); });
     connect(client, &QTcpSocket::bytesWritten, this, [this] { forward(Direction::ToClient); });
@@ -68,8 +73,16 @@ void RelaySession::unitConnected()
     // end answers it. So the relay has to notice, and close the client's end.
     enableDeadPeerDetection(unit);
     report(QStringLiteral("client %1 relayed to the unit at %2").arg(clientPeer, unitName));
-    // Keys typed while the connection was being made.
+    droppingLineRest = clientLines.unfinishedLength() > 0;
+    if (droppingLineRest)
+        report(QStringLiteral("the start of a line from client %1 dropped while connecting to the unit")
+                   .arg(clientPeer));
     forward(Direction::ToUnit);
+}
+
+void RelaySession::dropClientLines()
+{
+    record(Direction::ToUnit, client->readAll(), false);
 }
 
 void RelaySession::unitFailed()
@@ -108,33 +121,43 @@ void RelaySession::forward(Direction direction, qint64 maxUnsent)
     busy = true;
     while (from->bytesAvailable() > 0 && to->bytesToWrite() < maxUnsent) {
         const QByteArray bytes = from->read(qMin(from->bytesAvailable(), maxUnsent - to->bytesToWrite()));
-        to->write(bytes);
+        to->write(direction == Direction::ToUnit && droppingLineRest ? restAfterDroppedLine(bytes) : bytes);
         to->flush();
         record(direction, bytes);
     }
     busy = false;
 }
 
-void RelaySession::record(Direction direction, const QByteArray &bytes)
+QByteArray RelaySession::restAfterDroppedLine(const QByteArray &bytes)
+{
+    const int lineEnd = bytes.indexOf('\n');
+    droppingLineRest = lineEnd < 0;
+    return droppingLineRest ? QByteArray() : bytes.mid(lineEnd + 1);
+}
+
+void RelaySession::record(Direction direction, const QByteArray &bytes, bool passedOn)
 {
     const bool fromUnit = direction == Direction::ToClient;
     // Without a recording the unit's lines go nowhere but to the client.
     if (fromUnit && !recorder)
         return;
-    LineCollector &lines = fromUnit ? unitLines : clientLines;
-    for (const LineCollector::Line &line : lines.append(bytes)) {
-        if (line.droppedLength > 0) {
+    LineReader &lines = fromUnit ? unitLines : clientLines;
+    for (const LineReader::Line &line : lines.append(bytes)) {
+        if (line.isDropped()) {
             if (recorder) {
                 recorder->event(number, QStringLiteral("a line of %1 bytes from the %2, not recorded")
                                             .arg(line.droppedLength)
                                             .arg(fromUnit ? QStringLiteral("unit") : QStringLiteral("client")));
             }
         } else if (fromUnit) {
-            recorder->unitLine(number, line.text);
+            recorder->unitLine(number, line);
         } else {
             emit clientLineReceived(line.text);
             if (recorder)
                 recorder->clientLine(number, line.text);
+            if (!passedOn)
+                report(QStringLiteral("%1 from client %2 dropped: the unit at %3 is not connected yet")
+                           .arg(QString::fromUtf8(line.text), clientPeer, unitName));
         }
     }
 }

@@ -506,7 +506,7 @@ void TestEmulatorRelay::dropsKeysWhileConnecting()
     auto client = ClientSocket::connectTo(relayAddress);
     client->write("KBD:PUSK\n");
     client->flush();
-    QTRY_VERIFY_WITH_TIMEOUT(relay.errorOutput().contains("KBD:PUSK from client"), waitMs);
+    QTest::qWait(300);
 
     // The relay's next attempt gets through.
     slowUnit.makeRoom();
@@ -518,6 +518,7 @@ void TestEmulatorRelay::dropsKeysWhileConnecting()
     const QByteArray received = readLineFrom(unitEnd, waitMs);
     close(unitEnd);
     QCOMPARE(received, QByteArray("KBD:UP\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(relay.errorOutput().contains("KBD:PUSK from client"), waitMs);
     QVERIFY(QRegularExpression("\n# \\d+ KBD:PUSK\n# \\d+ -- KBD:PUSK from client [^\n]* dropped: the unit at "
                                "127.0.0.131:21953 is not connected yet\n")
                 .match(QString::fromUtf8(readFile(recording)))
@@ -563,14 +564,18 @@ void TestEmulatorRelay::slowClientGetsEverything()
     EmulatorProcess relay;
     QVERIFY2(relay.start(relayArguments()), relay.errorOutput());
     auto client = ClientSocket::connectTo(relayAddress);
+    // A small window keeps what the system holds on the way small, so that
+    // the relay's own buffers are what fills.
+    client->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 64 * 1024);
     client->setReadBufferSize(4096);
     QTest::qWait(1500);
     QVERIFY(unit.connection);
-    // Socket buffers on the way hold some tens of MB at most.
-    QVERIFY2(unit.connection->bytesToWrite() > 16 * 1024 * 1024,
+    QVERIFY2(unit.connection->bytesToWrite() > burst.size() / 4,
              qPrintable(QStringLiteral("%1 bytes left").arg(unit.connection->bytesToWrite())));
-    client->setReadBufferSize(0);
-    const QByteArray received = receiveUntilClosed(client.get(), 60000);
+    // Still slower than the relay, so that the unit's close may find it with
+    // lines in hand.
+    client->setReadBufferSize(64 * 1024);
+    const QByteArray received = receiveUntilClosed(client.get(), 30000);
     QCOMPARE(received.size(), burst.size());
     QVERIFY(received == burst);
 }

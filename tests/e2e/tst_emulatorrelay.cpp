@@ -208,6 +208,7 @@ private slots:
     void dropsKeysWhileConnecting();
     void turnsAwayClientsPastTheBound();
     void slowClientGetsEverything();
+    void halfClosedClientGetsTheAnswer();
 };
 
 void TestEmulatorRelay::passesBytesUnchanged_data()
@@ -578,6 +579,34 @@ void TestEmulatorRelay::slowClientGetsEverything()
     const QByteArray received = receiveUntilClosed(client.get(), 30000);
     QCOMPARE(received.size(), burst.size());
     QVERIFY(received == burst);
+}
+
+// A client that sends a key and shuts down its sending side still gets the
+// unit's answer, and is closed when the unit closes.
+void TestEmulatorRelay::halfClosedClientGetsTheAnswer()
+{
+    SilentUnit rawUnit(unitAddress);
+    QVERIFY(rawUnit.listening);
+    rawUnit.makeRoom();
+    EmulatorProcess relay;
+    QVERIFY2(relay.start(relayArguments()), relay.errorOutput());
+    auto client = ClientSocket::connectTo(relayAddress);
+    const int unitEnd = rawUnit.nextConnection(waitMs);
+    QVERIFY(unitEnd >= 0);
+    QTRY_VERIFY_WITH_TIMEOUT(relay.errorOutput().contains("relayed to the unit"), waitMs);
+    client->write("KBD:M\n");
+    client->flush();
+    QVERIFY(shutdown(int(client->socketDescriptor()), SHUT_WR) == 0);
+
+    QCOMPARE(readLineFrom(unitEnd, waitMs), QByteArray("KBD:M\n"));
+    pollfd ready{ unitEnd, POLLIN, 0 };
+    char byte = 0;
+    QVERIFY2(poll(&ready, 1, waitMs) == 1 && read(unitEnd, &byte, 1) == 0, "the unit was not told the client's end");
+    const QByteArray answer = "UI:{\"msg\":{\"visible\":true,\"text\":\"JOURNAL\"}}\n";
+    QCOMPARE(write(unitEnd, answer.constData(), size_t(answer.size())), ssize_t(answer.size()));
+    close(unitEnd);
+    QCOMPARE(readLines(client.get(), 1), QByteArrayList{ answer });
+    QVERIFY(client->state() == QAbstractSocket::UnconnectedState || client->waitForDisconnected(waitMs));
 }
 
 QTEST_GUILESS_MAIN(TestEmulatorRelay)

@@ -1,6 +1,7 @@
 #include "relaysession.h"
 
 #include "clientsession.h"
+#include "connectiontail.h"
 #include "deadpeerdetection.h"
 #include "debugcommunicator.h"
 #include "sessionrecorder.h"
@@ -16,6 +17,7 @@ RelaySession::RelaySession(QTcpSocket *client, int number, const QHostAddress &u
     : QObject(parent)
     , client(client)
     , unit(new QTcpSocket(this))
+    , clientTail(new ConnectionTail(client->socketDescriptor(), this))
     , connectTimer(new QTimer(this))
     , number(number)
     , clientPeer(endpointName(client->peerAddress(), client->peerPort()))
@@ -36,11 +38,23 @@ RelaySession::RelaySession(QTcpSocket *client, int number, const QHostAddress &u
         else
             dropClientLines();
     });
-    connect(unit, &QTcpSocket::bytesWritten, this, [this] { forward(Direction::ToUnit); });
+    connect(unit, &QTcpSocket::bytesWritten, this, [this] {
+        forward(Direction::ToUnit);
+        passHalfCloseOnceWritten();
+    });
     connect(unit, &QTcpSocket::readyRead, this, [this] { forward(Direction::ToClient); });
     connect(client, &QTcpSocket::bytesWritten, this, [this] { forward(Direction::ToClient); });
-    connect(client, &QTcpSocket::disconnected, this,
-            [this] { finish(QStringLiteral("client %1 went away").arg(clientPeer)); });
+    connect(client, &QTcpSocket::disconnected, this, &RelaySession::clientClosed);
+    connect(clientTail, &ConnectionTail::bytesWritten, this, [this] {
+        forward(Direction::ToClient);
+        if (finishing && clientTail->bytesToWrite() == 0) {
+            clientTail->close();
+            deleteOnceClosed();
+        }
+    });
+    connect(clientTail, &ConnectionTail::failed, this, [this](const QString &problem) {
+        finish(QStringLiteral("client %1 went away: %2").arg(clientPeer, problem));
+    });
     connect(unit, &QTcpSocket::connected, this, &RelaySession::unitConnected);
     // Queued, so that the socket has finished its own handling of the failure
     // before this closes it.
@@ -80,6 +94,42 @@ void RelaySession::unitConnected()
     forward(Direction::ToUnit);
 }
 
+// The client's socket cannot tell a client that has gone from one that has
+// only shut down its sending side: both are passed on to the unit, whose
+// lines then go to the client, if it is still there, until the unit closes.
+void RelaySession::clientClosed()
+{
+    if (finishing)
+        return;
+    if (!unitWasConnected || !clientTail->isOpen()) {
+        finish(QStringLiteral("client %1 went away").arg(clientPeer));
+        return;
+    }
+    clientHalfClosed = true;
+    report(QStringLiteral("client %1 went away or shut down its sending side: passed on to the unit at %2")
+               .arg(clientPeer, unitName));
+    forward(Direction::ToUnit, std::numeric_limits<qint64>::max());
+    passHalfCloseOnceWritten();
+    forward(Direction::ToClient);
+}
+
+void RelaySession::passHalfCloseOnceWritten()
+{
+    if (!clientHalfClosed || halfClosePassed || unit->bytesToWrite() > 0)
+        return;
+    halfClosePassed = true;
+    ConnectionTail::shutdownSending(unit->socketDescriptor());
+}
+
+void RelaySession::forwardToTail(qint64 maxUnsent)
+{
+    while (clientTail->isOpen() && unit->bytesAvailable() > 0 && clientTail->bytesToWrite() < maxUnsent) {
+        const QByteArray bytes = unit->read(qMin(unit->bytesAvailable(), maxUnsent - clientTail->bytesToWrite()));
+        clientTail->write(bytes);
+        record(Direction::ToClient, bytes);
+    }
+}
+
 void RelaySession::dropClientLines()
 {
     record(Direction::ToUnit, client->readAll(), false);
@@ -111,6 +161,10 @@ void RelaySession::giveUpConnecting()
 
 void RelaySession::forward(Direction direction, qint64 maxUnsent)
 {
+    if (direction == Direction::ToClient && clientHalfClosed) {
+        forwardToTail(maxUnsent);
+        return;
+    }
     QTcpSocket *from = direction == Direction::ToUnit ? client : unit;
     QTcpSocket *to = direction == Direction::ToUnit ? unit : client;
     bool &busy = forwarding[int(direction)];
@@ -169,13 +223,19 @@ void RelaySession::finish(const QString &reason)
     finishing = true;
     connectTimer->stop();
     report(reason);
+    // A client that has shut down its sending side still gets what the unit
+    // sent before it closed.
+    if (!clientHalfClosed || clientTail->bytesToWrite() == 0)
+        clientTail->close();
     client->disconnectFromHost();
     unit->disconnectFromHost();
     for (QTcpSocket *socket : { client, unit })
         connect(socket, &QTcpSocket::stateChanged, this, &RelaySession::deleteOnceClosed);
     QTimer::singleShot(closeTimeoutMs, this, [this] {
+        clientTail->close();
         client->abort();
         unit->abort();
+        deleteOnceClosed();
     });
     deleteOnceClosed();
 }
@@ -183,10 +243,11 @@ void RelaySession::finish(const QString &reason)
 void RelaySession::deleteOnceClosed()
 {
     if (client->state() != QAbstractSocket::UnconnectedState
-        || unit->state() != QAbstractSocket::UnconnectedState)
+        || unit->state() != QAbstractSocket::UnconnectedState || clientTail->isOpen())
         return;
     disconnect(client, nullptr, this, nullptr);
     disconnect(unit, nullptr, this, nullptr);
+    disconnect(clientTail, nullptr, this, nullptr);
     std::fprintf(stderr, "client %s disconnected\n", qPrintable(clientPeer));
     emit closed();
     deleteLater();

@@ -12,6 +12,7 @@ class QTcpSocket;
 class QTimer;
 QT_END_NAMESPACE
 
+class ConnectionTail;
 class SessionRecorder;
 
 // One client relayed to the unit over a connection of its own: bytes pass
@@ -20,7 +21,9 @@ class SessionRecorder;
 // reconnection takes over. Lines the client sends while the connection to the
 // unit is still being made are dropped, as the client itself drops keys typed
 // while it is not connected: a start or stop that arrives seconds late is
-// worse than one that is lost. Deletes itself once both are closed.
+// worse than one that is lost. A client that shuts down only its sending side
+// has that passed on to the unit, and gets the unit's lines until the unit
+// closes. Deletes itself once both are closed.
 class RelaySession : public QObject
 {
     Q_OBJECT
@@ -53,6 +56,9 @@ private:
     enum class Direction { ToUnit, ToClient };
 
     void unitConnected();
+    void clientClosed();
+    void passHalfCloseOnceWritten();
+    void forwardToTail(qint64 maxUnsent);
     void unitFailed();
     void giveUpConnecting();
     void forward(Direction direction, qint64 maxUnsent = maxUnsentBytes);
@@ -66,6 +72,8 @@ private:
 
     QTcpSocket *const client;
     QTcpSocket *const unit;
+    // The client's connection after its socket has seen the client's end.
+    ConnectionTail *const clientTail;
     QTimer *const connectTimer;
     const int number;
     const QString clientPeer;
@@ -79,6 +87,8 @@ private:
     // whose start was dropped: the rest of that line goes too.
     bool droppingLineRest = false;
     bool finishing = false;
+    bool clientHalfClosed = false;
+    bool halfClosePassed = false;
 };
 
 #endif // RELAYSESSION_H

@@ -1,8 +1,11 @@
 #include "emulatoroptions.h"
+#include "emulatorprocess.h"
+#include "sessionrecorder.h"
 #include "unitscript.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTemporaryDir>
 #include <QtTest>
 
 // What a user hands the emulator: script files and the command line.
@@ -16,6 +19,8 @@ private slots:
     void rejectsBadScripts_data();
     void rejectsBadScripts();
     void failedParseKeepsEarlierScript();
+    void recorderWritesWhatTheReaderPlays_data();
+    void recorderWritesWhatTheReaderPlays();
     void exampleScriptFillsTheGrid();
     void parsesOptions_data();
     void parsesOptions();
@@ -24,6 +29,7 @@ private slots:
     void rejectsBadOptions_data();
     void rejectsBadOptions();
     void helpWinsOverEverythingElse();
+    void refusesToRelayToAnOwnAddress();
 };
 
 void TestEmulatorInput::parsesScripts_data()
@@ -35,14 +41,17 @@ void TestEmulatorInput::parsesScripts_data()
     QTest::newRow("one step") << QByteArray("0 {\"msg\":{}}") << QList<int>{ 0 }
                               << QByteArrayList{ "UI:{\"msg\":{}}\n" };
     QTest::newRow("comments, blanks, CRLF")
-        << QByteArray("# title\r\n\r\n  250   { \"autopilot\" : {} }  \r\n#0 {}\n1000 {}\r\n")
-        << QList<int>{ 250, 1000 } << QByteArrayList{ "UI:{ \"autopilot\" : {} }\n", "UI:{}\n" };
+        << QByteArray("# title\r\n\r\n  250   { \"autopilot\" : {} }  \r\n #0 {}\n1000 {}\r\n")
+        << QList<int>{ 250, 1000 } << QByteArrayList{ "UI:  { \"autopilot\" : {} }  \r\n", "UI:{}\r\n" };
+    QTest::newRow("message as written, carriage returns inside kept")
+        << QByteArray("0 \t{}\r \r\n4 @3 \r{}\n") << QList<int>{ 0, 4 }
+        << QByteArrayList{ "UI:\t{}\r \r\n", "UI:\r{}\n" };
     QTest::newRow("member order kept, colons and UTF-8 inside")
         << QByteArray("5 {\"msg\":{\"text\":\"a:b ║\"},\"autopilot\":null}") << QList<int>{ 5 }
         << QByteArrayList{ "UI:{\"msg\":{\"text\":\"a:b ║\"},\"autopilot\":null}\n" };
     QTest::newRow("byte-order mark before a comment")
         << QByteArray("\xEF\xBB\xBF# saved by a Windows editor\r\n0 {}\r\n") << QList<int>{ 0 }
-        << QByteArrayList{ "UI:{}\n" };
+        << QByteArrayList{ "UI:{}\r\n" };
     QTest::newRow("byte-order mark before a step") << QByteArray("\xEF\xBB\xBF" "20 {}") << QList<int>{ 20 }
                                                    << QByteArrayList{ "UI:{}\n" };
     QTest::newRow("longest delay") << QByteArray("86400000 {}") << QList<int>{ UnitScript::maxDelayMs }
@@ -86,6 +95,9 @@ void TestEmulatorInput::rejectsBadScripts_data()
     QTest::newRow("client mark without a number") << QByteArray("0 @ {}") << "line 1: expected a client";
     QTest::newRow("client mark of client 0") << QByteArray("0 @0 {}") << "line 1: expected a client";
     QTest::newRow("client mark without a message") << QByteArray("0 @2") << "line 1: expected a client";
+    QTest::newRow("not JSON white space around the message") << QByteArray("0 {}\n0 \v{}") << "line 2: ";
+    QTest::newRow("line too long")
+        << "0 {}\n# x\n0 {\"msg\":\"" + QByteArray(int(UnitScript::maxLineBytes), 'x') + "\"}\n" << "line 3: longer than";
 }
 
 void TestEmulatorInput::rejectsBadScripts()
@@ -106,6 +118,69 @@ void TestEmulatorInput::failedParseKeepsEarlierScript()
     QVERIFY(script.parse("7 {}", &error));
     QVERIFY(!script.parse("7 {}\nbad", &error));
     QCOMPARE(script.steps().size(), 1);
+}
+
+void TestEmulatorInput::recorderWritesWhatTheReaderPlays_data()
+{
+    // What the recorder sees, one "<ms> unit|client <bytes>" each, and the
+    // steps that the script reader then takes from its recording.
+    QTest::addColumn<QByteArrayList>("events");
+    QTest::addColumn<QList<int>>("delays");
+    QTest::addColumn<QByteArrayList>("lines");
+
+    const qint64 day = UnitScript::maxDelayMs;
+    QTest::newRow("a key between two screens")
+        << QByteArrayList{ "0 unit UI:{\"a\":1}\n", "150 client KBD:UP", "300 unit UI:{\"b\":2}\n" }
+        << QList<int>{ 0, 300 } << QByteArrayList{ "UI:{\"a\":1}\n", "UI:{\"b\":2}\n" };
+    QTest::newRow("a pause of more than a day")
+        << QByteArrayList{ "5 unit UI:{\"a\":1}\n", QByteArray::number(5 + 2 * day + 7) + " unit UI:{\"b\":2}\n" }
+        << QList<int>{ 5, int(day), int(day), 7 }
+        << QByteArrayList{ "UI:{\"a\":1}\n", "UI:{}\n", "UI:{}\n", "UI:{\"b\":2}\n" };
+    QTest::newRow("messages as sent")
+        << QByteArrayList{ "0 unit UI: {\"a\":1} \r\n", "2 unit UI:{\"b\":2}\r\r\n", "3 unit UI:\t{}\n" }
+        << QList<int>{ 0, 2, 1 } << QByteArrayList{ "UI: {\"a\":1} \r\n", "UI:{\"b\":2}\r\r\n", "UI:\t{}\n" };
+    QTest::newRow("lines that are no screens")
+        << QByteArrayList{ "0 unit UI:\v{}\n", "1 unit UI:{}\f\n", "2 unit UI:[1]\n", "3 unit UI:\"s\"\n",
+                           "4 unit UI:\n", "5 unit LOG:{}\n", "6 unit UI:{\"a\":1}\n" }
+        << QList<int>{ 6 } << QByteArrayList{ "UI:{\"a\":1}\n" };
+}
+
+void TestEmulatorInput::recorderWritesWhatTheReaderPlays()
+{
+    QFETCH(QByteArrayList, events);
+    QFETCH(QList<int>, delays);
+    QFETCH(QByteArrayList, lines);
+
+    QTemporaryDir dir;
+    const QString fileName = dir.filePath("session.txt");
+    qint64 nowMs = 0;
+    {
+        SessionRecorder recorder([&nowMs] { return nowMs; });
+        QString error;
+        QVERIFY2(recorder.open(fileName, "127.0.0.1:21953", &error), qPrintable(error));
+        recorder.clientConnected(1, "127.0.0.1:5000");
+        LineReader unitLines(1024);
+        for (const QByteArray &event : events) {
+            const QList<QByteArray> fields = event.split(' ');
+            nowMs = fields.at(0).toLongLong();
+            const QByteArray bytes = event.mid(fields.at(0).size() + fields.at(1).size() + 2);
+            if (fields.at(1) == "client") {
+                recorder.clientLine(1, bytes);
+                continue;
+            }
+            const QVector<LineReader::Line> read = unitLines.append(bytes);
+            QCOMPARE(read.size(), 1);
+            recorder.unitLine(1, read.first());
+        }
+    }
+    UnitScript script;
+    QString error;
+    QVERIFY2(script.load(fileName, &error), qPrintable(error));
+    QCOMPARE(script.steps().size(), delays.size());
+    for (int i = 0; i < delays.size(); ++i) {
+        QCOMPARE(script.steps().at(i).delayMs, delays.at(i));
+        QCOMPARE(script.steps().at(i).uiLine, lines.at(i));
+    }
 }
 
 void TestEmulatorInput::exampleScriptFillsTheGrid()
@@ -217,6 +292,7 @@ void TestEmulatorInput::rejectsBadOptions_data()
     QTest::newRow("relay to itself") << QStringList{ "--relay", "127.0.0.1" };
     QTest::newRow("relay to itself, listening everywhere")
         << QStringList{ "--listen", "0.0.0.0", "--relay", "127.0.0.3" };
+    QTest::newRow("record to no file") << QStringList{ "--relay", "127.0.0.9", "--record", "" };
 }
 
 void TestEmulatorInput::rejectsBadOptions()
@@ -235,6 +311,23 @@ void TestEmulatorInput::helpWinsOverEverythingElse()
         QCOMPARE(options.parse({ "emulator", "--port", "1", help }), EmulatorOptions::Outcome::ShowHelp);
         QVERIFY(options.helpText().contains("<delay-ms> <json>"));
     }
+}
+
+// Listening on every address, the emulator must not relay to any of the
+// machine's own, loopback or not. The machine's addresses are whatever they
+// are; the test gives one to loopback inside a network namespace of its own.
+void TestEmulatorInput::refusesToRelayToAnOwnAddress()
+{
+    QProcess emulator;
+    emulator.start(QStringLiteral(VELMO_PRIVATE_NETWORK),
+                   { "sh", "-c", "ip address add 10.9.9.9/32 dev lo && exec \"$0\" --listen 0.0.0.0 --relay 10.9.9.9",
+                     EmulatorProcess::executable() });
+    if (!emulator.waitForFinished(5000))
+        emulator.kill();
+    emulator.waitForFinished();
+    const QByteArray errors = emulator.readAllStandardError();
+    QCOMPARE(emulator.exitCode(), 2);
+    QVERIFY2(errors.contains("--relay 10.9.9.9 is where this emulator listens"), errors);
 }
 
 QTEST_GUILESS_MAIN(TestEmulatorInput)

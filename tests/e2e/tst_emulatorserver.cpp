@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -23,6 +24,7 @@ const char demoAddress[] = "127.0.0.50";
 const char floodAddress[] = "127.0.0.51";
 const char scriptAddress[] = "127.0.0.52";
 const char busyAddress[] = "127.0.0.53";
+const char freeAddress[] = "127.0.0.54";
 
 QJsonObject uiMessage(const QByteArray &line)
 {
@@ -68,6 +70,7 @@ private slots:
     void floodIsCompleteAndRepeatable();
     void floodWaitsForSlowReaders();
     void demoHoldsScreensForAClientThatDoesNotRead();
+    void scriptHoldsTheLatestScreensForASlowReader_data();
     void scriptHoldsTheLatestScreensForASlowReader();
     void scriptPlaysToEachClient_data();
     void scriptPlaysToEachClient();
@@ -208,8 +211,29 @@ void TestEmulatorServer::demoHoldsScreensForAClientThatDoesNotRead()
     QVERIFY2(journalShown, "no screen with the journal");
 }
 
+void TestEmulatorServer::scriptHoldsTheLatestScreensForASlowReader_data()
+{
+    QTest::addColumn<QByteArray>("lastSteps");
+    QTest::addColumn<QString>("autopilot");
+    QTest::addColumn<QString>("msg");
+
+    // The client must get the last state of both screens.
+    QTest::newRow("one screen each")
+        << QByteArray("0 {\"autopilot\":{\"text\":\"LAST\"}}\n"
+                      "0 {\"msg\":{\"visible\":true,\"text\":\"LAST MSG\"}}\n")
+        << "LAST" << "LAST MSG";
+    QTest::newRow("both screens, then one")
+        << QByteArray("0 {\"autopilot\":{\"text\":\"BOTH\"},\"msg\":{\"text\":\"LAST MSG\"}}\n"
+                      "0 {\"autopilot\":{\"text\":\"LAST\"}}\n")
+        << "LAST" << "LAST MSG";
+}
+
 void TestEmulatorServer::scriptHoldsTheLatestScreensForASlowReader()
 {
+    QFETCH(QByteArray, lastSteps);
+    QFETCH(QString, autopilot);
+    QFETCH(QString, msg);
+
     // Far more than the socket buffers take, with nothing between the steps.
     const int fillerSteps = 200;
     const QByteArray filler(60000, 'x');
@@ -218,9 +242,7 @@ void TestEmulatorServer::scriptHoldsTheLatestScreensForASlowReader()
         text += "0 {\"autopilot\":{\"text\":\"" + filler + "\"},\"msg\":{\"text\":\""
             + QByteArray::number(i) + "\"}}\n";
     }
-    // The last two steps set one screen each: the client must get both.
-    text += "0 {\"autopilot\":{\"text\":\"LAST\"}}\n"
-            "0 {\"msg\":{\"visible\":true,\"text\":\"LAST MSG\"}}\n";
+    text += lastSteps;
     QTemporaryDir dir;
     QFile file(dir.filePath("steps.txt"));
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
@@ -234,24 +256,27 @@ void TestEmulatorServer::scriptHoldsTheLatestScreensForASlowReader()
     QTest::qWait(1500);
     client->setReadBufferSize(0);
 
-    // The screens as the client would show them after each line.
-    QString autopilot;
-    QString msg;
+    // The screens as the client would show them after each line, until the
+    // last line has come and nothing follows it.
+    QString shownAutopilot;
+    QString shownMsg;
     int received = 0;
     QElapsedTimer clock;
     clock.start();
-    while (msg != "LAST MSG" && clock.elapsed() < waitMs) {
-        for (const QByteArray &line : readLines(client.get(), 1, 100)) {
+    QByteArrayList lines;
+    while ((received == 0 || !lines.isEmpty()) && clock.elapsed() < waitMs) {
+        lines = readLines(client.get(), 1, 500);
+        for (const QByteArray &line : lines) {
             const QJsonObject message = uiMessage(line);
             if (message.contains("autopilot"))
-                autopilot = message.value("autopilot").toObject().value("text").toString();
+                shownAutopilot = message.value("autopilot").toObject().value("text").toString();
             if (message.contains("msg"))
-                msg = message.value("msg").toObject().value("text").toString();
+                shownMsg = message.value("msg").toObject().value("text").toString();
             ++received;
         }
     }
-    QCOMPARE(msg, QString("LAST MSG"));
-    QCOMPARE(autopilot, QString("LAST"));
+    QCOMPARE(shownMsg, msg);
+    QCOMPARE(shownAutopilot, autopilot);
     QVERIFY2(received < fillerSteps, qPrintable(QString::number(received)));
 }
 
@@ -309,8 +334,12 @@ void TestEmulatorServer::refusesToStart_data()
     QTest::newRow("missing script") << QStringList{ "--listen", busyAddress, "--script", "/nonexistent/s.txt" }
                                     << 1 << QByteArray("/nonexistent/s.txt: ");
     QTest::newRow("recording cannot be created")
-        << QStringList{ "--listen", busyAddress, "--relay", "127.0.0.1", "--record", "/nonexistent/r.txt" }
+        << QStringList{ "--listen", freeAddress, "--relay", "127.0.0.1", "--record", "/nonexistent/r.txt" }
         << 1 << QByteArray("cannot create the recording /nonexistent/r.txt: ");
+    // As when a relay is started twice: the first one's recording stays whole.
+    QTest::newRow("port taken, recording kept")
+        << QStringList{ "--listen", busyAddress, "--relay", "127.0.0.1", "--record", "RECORDING" } << 1
+        << QByteArray("cannot listen on 127.0.0.53:21953");
     QTest::newRow("bad option") << QStringList{ "--listen", busyAddress, "--speed", "9" } << 2
                                 << QByteArray("Unknown option 'speed'");
     QTest::newRow("bad address") << QStringList{ "--listen", "127.0.0.256" } << 2
@@ -323,6 +352,13 @@ void TestEmulatorServer::refusesToStart()
     QFETCH(int, exitCode);
     QFETCH(QByteArray, message);
 
+    QTemporaryDir dir;
+    const QByteArray recorded = "# 0 -- client 127.0.0.1:5000 connected\n0 {}\n";
+    QFile recording(dir.filePath("recording.txt"));
+    QVERIFY(recording.open(QIODevice::WriteOnly) && recording.write(recorded) == recorded.size());
+    recording.close();
+    arguments.replaceInStrings(QRegularExpression("^RECORDING$"), recording.fileName());
+
     EmulatorProcess holder;
     QVERIFY2(holder.start({ "--listen", busyAddress }), holder.errorOutput());
     EmulatorProcess emulator;
@@ -331,6 +367,8 @@ void TestEmulatorServer::refusesToStart()
     QCOMPARE(emulator.process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(emulator.process.exitCode(), exitCode);
     QVERIFY2(emulator.errorOutput().contains(message), emulator.errorOutput());
+    QVERIFY(recording.open(QIODevice::ReadOnly));
+    QCOMPARE(recording.readAll(), recorded);
 }
 
 QTEST_GUILESS_MAIN(TestEmulatorServer)

@@ -26,6 +26,7 @@ ClientSession::ClientSession(QTcpSocket *socket, QObject *parent)
     : QObject(parent)
     , connection(socket)
     , peer(QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort()))
+    , reader(maxLineBytes)
 {
     connection->setParent(this);
     connect(connection, &QTcpSocket::readyRead, this, &ClientSession::readLines);
@@ -71,13 +72,13 @@ void ClientSession::writeHeldLines()
 
 void ClientSession::readLines()
 {
-    while (connection->canReadLine()) {
-        QByteArray line = connection->readLine();
-        while (line.endsWith('\n') || line.endsWith('\r'))
-            line.chop(1);
-        emit lineReceived(line);
+    bool overlong = false;
+    for (const LineReader::Line &line : reader.append(connection->readAll())) {
+        overlong = overlong || line.isDropped();
+        if (!overlong)
+            emit lineReceived(line.text);
     }
-    if (connection->bytesAvailable() > maxLineBytes) {
+    if (overlong || reader.unfinishedLength() > maxLineBytes) {
         std::fprintf(stderr, "client %s sent a line longer than %lld bytes, dropping it\n",
                      qPrintable(peer), static_cast<long long>(maxLineBytes));
         connection->abort();

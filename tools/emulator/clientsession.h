@@ -1,6 +1,8 @@
 #ifndef CLIENTSESSION_H
 #define CLIENTSESSION_H
 
+#include "linereader.h"
+
 #include <QObject>
 #include <QString>
 #include <QVector>
@@ -52,6 +54,7 @@ private:
 
     QTcpSocket *connection;
     const QString peer;
+    LineReader reader;
     QVector<HeldLine> heldLines;
     bool finished = false;
 };

@@ -3,6 +3,9 @@
 #include "floodsender.h"
 
 #include <QCommandLineParser>
+#include <QNetworkInterface>
+
+#include <algorithm>
 
 namespace {
 
@@ -18,7 +21,8 @@ const char description[] =
     "\n"
     "Script files have one step a line: <delay-ms> <json>, the delay counted\n"
     "from the previous step (from the connection for the first), the JSON a UI\n"
-    "message object sent as written, e.g.\n"
+    "message object sent as written, byte for byte after the space that ends\n"
+    "the delay, with the line's own end (CR LF or LF), e.g.\n"
     "  0 {\"autopilot\":{\"text\":\"HELLO\",\"mask\":\"*\"}}\n"
     "  500 {\"msg\":{\"visible\":true,\"text\":\"ALARM\",\"mask\":\"\",\"isAlarm\":true}}\n"
     "Blank lines and lines starting with # are skipped. Each client that\n"
@@ -31,15 +35,23 @@ const char description[] =
     "each client that connects gets its own connection to the unit (port 21953\n"
     "unless given; an IPv6 address with a port is written [ADDRESS]:PORT), and\n"
     "bytes pass unchanged both ways. If the unit cannot be reached or closes,\n"
-    "the client's connection is closed, so that the client tries again.\n"
+    "the client's connection is closed, so that the client tries again. Lines\n"
+    "a client sends before the unit is reached are dropped, as the client\n"
+    "drops keys typed while it is not connected. A client that shuts down its\n"
+    "sending side has that passed on to the unit, and gets the unit's lines\n"
+    "until the unit closes. At most 32 clients are relayed at a time; the\n"
+    "relay refuses to relay to where it listens itself.\n"
     "With --record FILE everything that passes is written to FILE, line by\n"
     "line as it passes, as a script that --script plays back:\n"
     "  # 0 -- client 127.0.0.1:41000 connected\n"
     "  35 {\"autopilot\":{\"text\":\"HELLO\",\"mask\":\"*\"}}\n"
     "  # 1530 KBD:UP\n"
     "  4 {\"autopilot\":{\"text\":\"HELLO UP\",\"mask\":\"*\"}}\n"
-    "Each screen is a step, its delay counted from the previous step (from the\n"
-    "first client's connection for the first). Comments hold the time in ms\n"
+    "Each screen is a step, the JSON and line end as the unit sent them, its\n"
+    "delay counted from the previous step (from the first client's connection\n"
+    "for the first); a pause of more than a day is bridged by empty messages\n"
+    "({}) once a day, which the client takes without a change. The file is\n"
+    "created once the emulator listens. Comments hold the time in ms\n"
     "since that connection and a line the client sent, a line from the unit\n"
     "that is not a screen (\"unit: ...\") or what happened (\"-- ...\"). Lines\n"
     "of the second and later clients carry their number, \"@2\", after the\n"
@@ -136,6 +148,8 @@ EmulatorOptions::Outcome EmulatorOptions::parse(const QStringList &arguments)
             return fail(QStringLiteral("--relay %1 is where this emulator listens: it would relay to itself")
                             .arg(parser.value(relayOption)));
         recordFile = parser.value(recordOption);
+        if (parser.isSet(recordOption) && recordFile.isEmpty())
+            return fail(QStringLiteral("--record needs a file name"));
     }
     if (parser.isSet(scriptOption)) {
         mode = Mode::Script;
@@ -160,7 +174,17 @@ bool EmulatorOptions::relaysToItself() const
         || address == QHostAddress(QHostAddress::AnyIPv4) || address == QHostAddress(QHostAddress::AnyIPv6);
     return relayPort == port
         && (relayAddress.isEqual(address, QHostAddress::StrictConversion)
-            || (listensEverywhere && relayAddress.isLoopback()));
+            || (listensEverywhere && isOwnAddress(relayAddress)));
+}
+
+bool EmulatorOptions::isOwnAddress(const QHostAddress &candidate)
+{
+    if (candidate.isLoopback())
+        return true;
+    const QList<QHostAddress> own = QNetworkInterface::allAddresses();
+    return std::any_of(own.cbegin(), own.cend(), [&candidate](const QHostAddress &address) {
+        return address.isEqual(candidate, QHostAddress::ConvertV4MappedToIPv4);
+    });
 }
 
 EmulatorOptions::Outcome EmulatorOptions::fail(const QString &message)

@@ -30,7 +30,10 @@ public:
     QString recordFile;
 
 private:
+    // The relay's target is where it listens itself: the same address, or
+    // any of the machine's own when it listens on all of them.
     bool relaysToItself() const;
+    static bool isOwnAddress(const QHostAddress &candidate);
     Outcome fail(const QString &message);
 
     QString help;

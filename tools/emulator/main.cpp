@@ -108,15 +108,16 @@ int main(int argc, char **argv)
     if (options.mode == EmulatorOptions::Mode::Script && !script.load(options.scriptFile, &error))
         return fail(error, 1);
     const QString unitName = RelaySession::endpointName(options.relayAddress, options.relayPort);
-    SessionRecorder recorder;
-    const bool recording = !options.recordFile.isEmpty();
-    if (recording && !recorder.open(options.recordFile, unitName, &error))
-        return fail(error, 1);
-
     auto *listener = new QTcpServer(&app);
     const QString endpoint = RelaySession::endpointName(options.address, options.port);
     if (!listener->listen(options.address, options.port))
         return fail(QStringLiteral("cannot listen on %1: %2").arg(endpoint, listener->errorString()), 1);
+    // Only now: a second relay started by mistake on the same address must
+    // not truncate the first one's recording before it finds the port taken.
+    SessionRecorder recorder;
+    const bool recording = !options.recordFile.isEmpty();
+    if (recording && !recorder.open(options.recordFile, unitName, &error))
+        return fail(error, 1);
     if (!options.address.isLoopback())
         std::fprintf(stderr, "warning: %s is not a loopback address\n", qPrintable(endpoint));
 

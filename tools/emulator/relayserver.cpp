@@ -22,8 +22,18 @@ RelayServer::RelayServer(QTcpServer *listener, const QHostAddress &unitAddress, 
 void RelayServer::acceptConnections()
 {
     while (QTcpSocket *socket = listener->nextPendingConnection()) {
+        if (sessionCount >= maxSessions) {
+            std::fprintf(stderr, "client %s turned away: %d clients are relayed already\n",
+                         qPrintable(RelaySession::endpointName(socket->peerAddress(), socket->peerPort())),
+                         sessionCount);
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        ++sessionCount;
         auto *session = new RelaySession(socket, ++clientCount, unitAddress, unitPort, recorder, this);
         std::fprintf(stderr, "client %s connected\n", qPrintable(session->clientName()));
         connect(session, &RelaySession::clientLineReceived, this, &RelayServer::lineReceived);
+        connect(session, &RelaySession::closed, this, [this] { --sessionCount; });
     }
 }

@@ -17,6 +17,11 @@ class RelayServer : public QObject
     Q_OBJECT
 
 public:
+    // A unit has a handful of clients at most. The bound keeps a relay that
+    // reaches itself after all (through an address it cannot know as its own)
+    // from chaining sessions until it runs out of descriptors.
+    static constexpr int maxSessions = 32;
+
     // Takes over `listener`, which already listens.
     RelayServer(QTcpServer *listener, const QHostAddress &unitAddress, quint16 unitPort,
                 SessionRecorder *recorder, QObject *parent = nullptr);
@@ -32,6 +37,7 @@ private:
     const quint16 unitPort;
     SessionRecorder *const recorder;
     int clientCount = 0;
+    int sessionCount = 0;
 };
 
 #endif // RELAYSERVER_H

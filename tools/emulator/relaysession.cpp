@@ -1,6 +1,7 @@
 #include "relaysession.h"
 
 #include "clientsession.h"
+#include "connectiontail.h"
 #include "deadpeerdetection.h"
 #include "debugcommunicator.h"
 #include "sessionrecorder.h"
@@ -16,6 +17,7 @@ RelaySession::RelaySession(QTcpSocket *client, int number, const QHostAddress &u
     : QObject(parent)
     , client(client)
     , unit(new QTcpSocket(this))
+    , clientTail(new ConnectionTail(client->socketDescriptor(), this))
     , connectTimer(new QTimer(this))
     , number(number)
     , clientPeer(endpointName(client->peerAddress(), client->peerPort()))
@@ -30,12 +32,29 @@ RelaySession::RelaySession(QTcpSocket *client, int number, const QHostAddress &u
         socket->setReadBufferSize(maxUnsentBytes);
     client->setSocketOption(QAbstractSocket::LowDelayOption, 1);
 
-    connect(client, &QTcpSocket::readyRead, this, [this] { forward(Direction::ToUnit); });
-    connect(unit, &QTcpSocket::bytesWritten, this, [this] { forward(Direction::ToUnit); });
+    connect(client, &QTcpSocket::readyRead, this, [this] {
+        if (unitWasConnected)
+            forward(Direction::ToUnit);
+        else
+            dropClientLines();
+    });
+    connect(unit, &QTcpSocket::bytesWritten, this, [this] {
+        forward(Direction::ToUnit);
+        passHalfCloseOnceWritten();
+    });
     connect(unit, &QTcpSocket::readyRead, this, [this] { forward(Direction::ToClient); });
     connect(client, &QTcpSocket::bytesWritten, this, [this] { forward(Direction::ToClient); });
-    connect(client, &QTcpSocket::disconnected, this,
-            [this] { finish(QStringLiteral("client %1 went away").arg(clientPeer)); });
+    connect(client, &QTcpSocket::disconnected, this, &RelaySession::clientClosed);
+    connect(clientTail, &ConnectionTail::bytesWritten, this, [this] {
+        forward(Direction::ToClient);
+        if (finishing && clientTail->bytesToWrite() == 0) {
+            clientTail->close();
+            deleteOnceClosed();
+        }
+    });
+    connect(clientTail, &ConnectionTail::failed, this, [this](const QString &problem) {
+        finish(QStringLiteral("client %1 went away: %2").arg(clientPeer, problem));
+    });
     connect(unit, &QTcpSocket::connected, this, &RelaySession::unitConnected);
     // Queued, so that the socket has finished its own handling of the failure
     // before this closes it.
@@ -68,8 +87,52 @@ void RelaySession::unitConnected()
     // end answers it. So the relay has to notice, and close the client's end.
     enableDeadPeerDetection(unit);
     report(QStringLiteral("client %1 relayed to the unit at %2").arg(clientPeer, unitName));
-    // Keys typed while the connection was being made.
+    droppingLineRest = clientLines.unfinishedLength() > 0;
+    if (droppingLineRest)
+        report(QStringLiteral("the start of a line from client %1 dropped while connecting to the unit")
+                   .arg(clientPeer));
     forward(Direction::ToUnit);
+}
+
+// The client's socket cannot tell a client that has gone from one that has
+// only shut down its sending side: both are passed on to the unit, whose
+// lines then go to the client, if it is still there, until the unit closes.
+void RelaySession::clientClosed()
+{
+    if (finishing)
+        return;
+    if (!unitWasConnected || !clientTail->isOpen()) {
+        finish(QStringLiteral("client %1 went away").arg(clientPeer));
+        return;
+    }
+    clientHalfClosed = true;
+    report(QStringLiteral("client %1 went away or shut down its sending side: passed on to the unit at %2")
+               .arg(clientPeer, unitName));
+    forward(Direction::ToUnit, std::numeric_limits<qint64>::max());
+    passHalfCloseOnceWritten();
+    forward(Direction::ToClient);
+}
+
+void RelaySession::passHalfCloseOnceWritten()
+{
+    if (!clientHalfClosed || halfClosePassed || unit->bytesToWrite() > 0)
+        return;
+    halfClosePassed = true;
+    ConnectionTail::shutdownSending(unit->socketDescriptor());
+}
+
+void RelaySession::forwardToTail(qint64 maxUnsent)
+{
+    while (clientTail->isOpen() && unit->bytesAvailable() > 0 && clientTail->bytesToWrite() < maxUnsent) {
+        const QByteArray bytes = unit->read(qMin(unit->bytesAvailable(), maxUnsent - clientTail->bytesToWrite()));
+        clientTail->write(bytes);
+        record(Direction::ToClient, bytes);
+    }
+}
+
+void RelaySession::dropClientLines()
+{
+    record(Direction::ToUnit, client->readAll(), false);
 }
 
 void RelaySession::unitFailed()
@@ -98,6 +161,10 @@ void RelaySession::giveUpConnecting()
 
 void RelaySession::forward(Direction direction, qint64 maxUnsent)
 {
+    if (direction == Direction::ToClient && clientHalfClosed) {
+        forwardToTail(maxUnsent);
+        return;
+    }
     QTcpSocket *from = direction == Direction::ToUnit ? client : unit;
     QTcpSocket *to = direction == Direction::ToUnit ? unit : client;
     bool &busy = forwarding[int(direction)];
@@ -108,33 +175,43 @@ void RelaySession::forward(Direction direction, qint64 maxUnsent)
     busy = true;
     while (from->bytesAvailable() > 0 && to->bytesToWrite() < maxUnsent) {
         const QByteArray bytes = from->read(qMin(from->bytesAvailable(), maxUnsent - to->bytesToWrite()));
-        to->write(bytes);
+        to->write(direction == Direction::ToUnit && droppingLineRest ? restAfterDroppedLine(bytes) : bytes);
         to->flush();
         record(direction, bytes);
     }
     busy = false;
 }
 
-void RelaySession::record(Direction direction, const QByteArray &bytes)
+QByteArray RelaySession::restAfterDroppedLine(const QByteArray &bytes)
+{
+    const int lineEnd = bytes.indexOf('\n');
+    droppingLineRest = lineEnd < 0;
+    return droppingLineRest ? QByteArray() : bytes.mid(lineEnd + 1);
+}
+
+void RelaySession::record(Direction direction, const QByteArray &bytes, bool passedOn)
 {
     const bool fromUnit = direction == Direction::ToClient;
     // Without a recording the unit's lines go nowhere but to the client.
     if (fromUnit && !recorder)
         return;
-    LineCollector &lines = fromUnit ? unitLines : clientLines;
-    for (const LineCollector::Line &line : lines.append(bytes)) {
-        if (line.droppedLength > 0) {
+    LineReader &lines = fromUnit ? unitLines : clientLines;
+    for (const LineReader::Line &line : lines.append(bytes)) {
+        if (line.isDropped()) {
             if (recorder) {
                 recorder->event(number, QStringLiteral("a line of %1 bytes from the %2, not recorded")
                                             .arg(line.droppedLength)
                                             .arg(fromUnit ? QStringLiteral("unit") : QStringLiteral("client")));
             }
         } else if (fromUnit) {
-            recorder->unitLine(number, line.text);
+            recorder->unitLine(number, line);
         } else {
             emit clientLineReceived(line.text);
             if (recorder)
                 recorder->clientLine(number, line.text);
+            if (!passedOn)
+                report(QStringLiteral("%1 from client %2 dropped: the unit at %3 is not connected yet")
+                           .arg(QString::fromUtf8(line.text), clientPeer, unitName));
         }
     }
 }
@@ -146,13 +223,19 @@ void RelaySession::finish(const QString &reason)
     finishing = true;
     connectTimer->stop();
     report(reason);
+    // A client that has shut down its sending side still gets what the unit
+    // sent before it closed.
+    if (!clientHalfClosed || clientTail->bytesToWrite() == 0)
+        clientTail->close();
     client->disconnectFromHost();
     unit->disconnectFromHost();
     for (QTcpSocket *socket : { client, unit })
         connect(socket, &QTcpSocket::stateChanged, this, &RelaySession::deleteOnceClosed);
     QTimer::singleShot(closeTimeoutMs, this, [this] {
+        clientTail->close();
         client->abort();
         unit->abort();
+        deleteOnceClosed();
     });
     deleteOnceClosed();
 }
@@ -160,10 +243,11 @@ void RelaySession::finish(const QString &reason)
 void RelaySession::deleteOnceClosed()
 {
     if (client->state() != QAbstractSocket::UnconnectedState
-        || unit->state() != QAbstractSocket::UnconnectedState)
+        || unit->state() != QAbstractSocket::UnconnectedState || clientTail->isOpen())
         return;
     disconnect(client, nullptr, this, nullptr);
     disconnect(unit, nullptr, this, nullptr);
+    disconnect(clientTail, nullptr, this, nullptr);
     std::fprintf(stderr, "client %s disconnected\n", qPrintable(clientPeer));
     emit closed();
     deleteLater();

@@ -1,7 +1,7 @@
 #ifndef RELAYSESSION_H
 #define RELAYSESSION_H
 
-#include "linecollector.h"
+#include "linereader.h"
 
 #include <QHostAddress>
 #include <QObject>
@@ -12,12 +12,18 @@ class QTcpSocket;
 class QTimer;
 QT_END_NAMESPACE
 
+class ConnectionTail;
 class SessionRecorder;
 
 // One client relayed to the unit over a connection of its own: bytes pass
 // unchanged both ways as they arrive. When either end goes, or the unit cannot
 // be reached, both connections are closed, so that the client's own
-// reconnection takes over. Deletes itself once both are closed.
+// reconnection takes over. Lines the client sends while the connection to the
+// unit is still being made are dropped, as the client itself drops keys typed
+// while it is not connected: a start or stop that arrives seconds late is
+// worse than one that is lost. A client that shuts down only its sending side
+// has that passed on to the unit, and gets the unit's lines until the unit
+// closes. Deletes itself once both are closed.
 class RelaySession : public QObject
 {
     Q_OBJECT
@@ -50,26 +56,39 @@ private:
     enum class Direction { ToUnit, ToClient };
 
     void unitConnected();
+    void clientClosed();
+    void passHalfCloseOnceWritten();
+    void forwardToTail(qint64 maxUnsent);
     void unitFailed();
     void giveUpConnecting();
     void forward(Direction direction, qint64 maxUnsent = maxUnsentBytes);
-    void record(Direction direction, const QByteArray &bytes);
+    void dropClientLines();
+    QByteArray restAfterDroppedLine(const QByteArray &bytes);
+    // `passedOn` false: the client's lines in `bytes` were dropped.
+    void record(Direction direction, const QByteArray &bytes, bool passedOn = true);
     void finish(const QString &reason);
     void deleteOnceClosed();
     void report(const QString &text);
 
     QTcpSocket *const client;
     QTcpSocket *const unit;
+    // The client's connection after its socket has seen the client's end.
+    ConnectionTail *const clientTail;
     QTimer *const connectTimer;
     const int number;
     const QString clientPeer;
     const QString unitName;
     SessionRecorder *const recorder;
-    LineCollector clientLines;
-    LineCollector unitLines;
+    LineReader clientLines;
+    LineReader unitLines;
     bool forwarding[2] = { false, false };
     bool unitWasConnected = false;
+    // Set when the connection to the unit was made in the middle of a line
+    // whose start was dropped: the rest of that line goes too.
+    bool droppingLineRest = false;
     bool finishing = false;
+    bool clientHalfClosed = false;
+    bool halfClosePassed = false;
 };
 
 #endif // RELAYSESSION_H

@@ -1,5 +1,7 @@
 #include "sessionrecorder.h"
 
+#include "unitscript.h"
+
 #include <QDateTime>
 #include <QJsonDocument>
 
@@ -7,17 +9,23 @@
 
 namespace {
 
-// The payload of a "UI:" line when it can be a step of a script, that is when
-// the script reader will take it: a JSON object.
+// The payload of a "UI:" line, exactly as sent, when it can be a step of a
+// script, that is when the client takes it as a screen: a JSON object.
 QByteArray screenPayload(const QByteArray &line)
 {
     if (!line.startsWith("UI:"))
         return {};
-    const QByteArray payload = line.mid(3).trimmed();
+    const QByteArray payload = line.mid(3);
     return QJsonDocument::fromJson(payload).isObject() ? payload : QByteArray();
 }
 
 } // namespace
+
+SessionRecorder::SessionRecorder(Clock source)
+    : clock(source ? source : [this] { return ownClock.elapsed(); })
+{
+    ownClock.start();
+}
 
 bool SessionRecorder::open(const QString &fileName, const QString &unitName, QString *error)
 {
@@ -35,21 +43,18 @@ bool SessionRecorder::open(const QString &fileName, const QString &unitName, QSt
 
 void SessionRecorder::clientConnected(int client, const QString &peerName)
 {
-    if (!clock.isValid())
-        clock.start();
+    if (startMs < 0)
+        startMs = clock();
     event(client, QStringLiteral("client %1 connected").arg(peerName));
 }
 
-void SessionRecorder::unitLine(int client, const QByteArray &line)
+void SessionRecorder::unitLine(int client, const LineReader::Line &line)
 {
-    const QByteArray payload = screenPayload(line);
-    if (payload.isEmpty()) {
-        writeComment(client, "unit: " + line);
-        return;
-    }
-    const qint64 now = clock.elapsed();
-    writeLine(timeAndClient(now - lastStepMs, client) + ' ' + payload);
-    lastStepMs = now;
+    const QByteArray payload = screenPayload(line.text);
+    if (payload.isEmpty())
+        writeComment(client, "unit: " + line.text);
+    else
+        writeStep(client, payload, line.end);
 }
 
 void SessionRecorder::clientLine(int client, const QByteArray &line)
@@ -62,6 +67,11 @@ void SessionRecorder::event(int client, const QString &text)
     writeComment(client, "-- " + text.toUtf8());
 }
 
+qint64 SessionRecorder::elapsedMs() const
+{
+    return startMs < 0 ? 0 : clock() - startMs;
+}
+
 QByteArray SessionRecorder::timeAndClient(qint64 ms, int client) const
 {
     QByteArray text = QByteArray::number(ms);
@@ -70,16 +80,36 @@ QByteArray SessionRecorder::timeAndClient(qint64 ms, int client) const
     return text;
 }
 
-void SessionRecorder::writeComment(int client, const QByteArray &text)
+void SessionRecorder::writeStep(int client, const QByteArray &payload, const QByteArray &lineEnd)
 {
-    writeLine("# " + timeAndClient(clock.elapsed(), client) + ' ' + text);
+    const qint64 now = elapsedMs();
+    qint64 delay = now - lastStepMs;
+    // A step waits at most a day; a longer pause (a relay left running over a
+    // weekend) is bridged by empty messages, which the client takes without
+    // a change on its screens.
+    if (delay > UnitScript::maxDelayMs) {
+        event(client, QStringLiteral("a pause of %1 ms, bridged by empty messages every %2 ms")
+                          .arg(delay)
+                          .arg(UnitScript::maxDelayMs));
+    }
+    while (delay > UnitScript::maxDelayMs) {
+        writeLine(timeAndClient(UnitScript::maxDelayMs, client) + " {}");
+        delay -= UnitScript::maxDelayMs;
+    }
+    writeLine(timeAndClient(delay, client) + ' ' + payload, lineEnd.isEmpty() ? QByteArray("\n") : lineEnd);
+    lastStepMs = now;
 }
 
-void SessionRecorder::writeLine(const QByteArray &line)
+void SessionRecorder::writeComment(int client, const QByteArray &text)
+{
+    writeLine("# " + timeAndClient(elapsedMs(), client) + ' ' + text);
+}
+
+void SessionRecorder::writeLine(const QByteArray &line, const QByteArray &lineEnd)
 {
     // One write a line on an unbuffered file: the line is with the system as
     // soon as this returns.
-    if (file.write(line + '\n') < 0 && !writeFailed) {
+    if (file.write(line + lineEnd) < 0 && !writeFailed) {
         writeFailed = true;
         std::fprintf(stderr, "cannot write the recording %s: %s\n", qPrintable(file.fileName()),
                      qPrintable(file.errorString()));

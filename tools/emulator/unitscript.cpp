@@ -1,22 +1,42 @@
 #include "unitscript.h"
 
+#include "debugcommunicator.h"
+#include "linereader.h"
+
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonParseError>
 
+const qint64 UnitScript::maxLineBytes = DebugCommunicator::MaxLineLength + 64;
+
 namespace {
 
-bool parseStep(const QByteArray &line, UnitScript::Step *step, QString *problem)
+bool isBlank(char c)
 {
-    const int gap = line.indexOf(' ');
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// The position of the first byte that is not blank.
+int skipBlanks(const QByteArray &text)
+{
+    int i = 0;
+    while (i < text.size() && isBlank(text.at(i)))
+        ++i;
+    return i;
+}
+
+bool parseStep(const LineReader::Line &line, UnitScript::Step *step, QString *problem)
+{
+    const QByteArray text = line.text.mid(skipBlanks(line.text));
+    const int gap = text.indexOf(' ');
     bool isNumber = false;
-    const int delay = line.left(gap).toInt(&isNumber);
+    const int delay = text.left(gap).toInt(&isNumber);
     if (gap < 0 || !isNumber || delay < 0 || delay > UnitScript::maxDelayMs) {
         *problem = QStringLiteral("expected \"<delay-ms> <json>\" with a delay from 0 to %1")
                        .arg(UnitScript::maxDelayMs);
         return false;
     }
-    QByteArray json = line.mid(gap + 1).trimmed();
+    QByteArray json = text.mid(gap + 1);
     // A recording marks the steps of its second and later clients.
     if (json.startsWith('@')) {
         const int jsonStart = json.indexOf(' ');
@@ -25,7 +45,7 @@ bool parseStep(const QByteArray &line, UnitScript::Step *step, QString *problem)
             *problem = QStringLiteral("expected a client number after \"@\"");
             return false;
         }
-        json = json.mid(jsonStart + 1).trimmed();
+        json = json.mid(jsonStart + 1);
     }
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
@@ -38,8 +58,9 @@ bool parseStep(const QByteArray &line, UnitScript::Step *step, QString *problem)
         return false;
     }
     // Sent as written, so that a script controls the exact bytes on the wire
-    // (member order included).
-    *step = { delay, "UI:" + json + '\n' };
+    // (member order and white space included); the last line of a file may
+    // have no end of its own.
+    *step = { delay, "UI:" + json + (line.end.isEmpty() ? QByteArray("\n") : line.end) };
     return true;
 }
 
@@ -50,19 +71,27 @@ bool UnitScript::parse(const QByteArray &text, QString *error)
     // Some editors start a UTF-8 file with a byte-order mark.
     const QByteArray byteOrderMark("\xEF\xBB\xBF");
     const QByteArray body = text.startsWith(byteOrderMark) ? text.mid(byteOrderMark.size()) : text;
+    LineReader reader(maxLineBytes);
+    QVector<LineReader::Line> lines = reader.append(body);
+    lines += reader.finish();
     QVector<Step> parsed;
-    const QList<QByteArray> lines = body.split('\n');
     for (int i = 0; i < lines.size(); ++i) {
-        const QByteArray line = lines.at(i).trimmed();
-        if (line.isEmpty() || line.startsWith('#'))
-            continue;
-        Step step;
+        const LineReader::Line &line = lines.at(i);
         QString problem;
-        if (!parseStep(line, &step, &problem)) {
-            *error = QStringLiteral("line %1: %2").arg(i + 1).arg(problem);
-            return false;
+        if (line.isDropped()) {
+            problem = QStringLiteral("longer than %1 bytes").arg(maxLineBytes);
+        } else {
+            const int start = skipBlanks(line.text);
+            if (start == line.text.size() || line.text.at(start) == '#')
+                continue;
+            Step step;
+            if (parseStep(line, &step, &problem)) {
+                parsed.append(step);
+                continue;
+            }
         }
-        parsed.append(step);
+        *error = QStringLiteral("line %1: %2").arg(i + 1).arg(problem);
+        return false;
     }
     if (parsed.isEmpty()) {
         *error = QStringLiteral("the script has no screens");

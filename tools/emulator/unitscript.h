@@ -12,7 +12,9 @@
 // where the delay counts from the previous step (from the connection for the
 // first one). Blank lines and lines starting with '#' are skipped. A recorded
 // session may mark a step with the client it came from, "<delay-ms> @2 <json>";
-// the mark does not change how the step is played.
+// the mark does not change how the step is played. Everything after the space
+// that ends the delay (or the mark) is the message, sent byte for byte with the
+// line's own end, so that a recording plays back exactly what the unit sent.
 class UnitScript
 {
 public:
@@ -23,6 +25,8 @@ public:
     };
 
     static constexpr int maxDelayMs = 24 * 60 * 60 * 1000;
+    // Room for the longest line the client takes, with a delay and a mark.
+    static const qint64 maxLineBytes;
 
     // On failure returns false and leaves a message naming the line in *error.
     bool parse(const QByteArray &text, QString *error);

@@ -1,6 +1,7 @@
 #include "emulatoroptions.h"
 
 #include "floodsender.h"
+#include "relayserver.h"
 
 #include <QCommandLineParser>
 #include <QNetworkInterface>
@@ -39,7 +40,7 @@ const char description[] =
     "a client sends before the unit is reached are dropped, as the client\n"
     "drops keys typed while it is not connected. A client that shuts down its\n"
     "sending side has that passed on to the unit, and gets the unit's lines\n"
-    "until the unit closes. At most 32 clients are relayed at a time; the\n"
+    "until the unit closes. At most %1 clients are relayed at a time; the\n"
     "relay refuses to relay to where it listens itself.\n"
     "With --record FILE everything that passes is written to FILE, line by\n"
     "line as it passes, as a script that --script plays back:\n"
@@ -103,7 +104,7 @@ bool parseEndpoint(const QString &text, QHostAddress *address, quint16 *port)
 EmulatorOptions::Outcome EmulatorOptions::parse(const QStringList &arguments)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromUtf8(description));
+    parser.setApplicationDescription(QString::fromUtf8(description).arg(RelayServer::maxSessions));
     parser.addHelpOption();
     const QCommandLineOption listenOption(
         "listen", "Address to listen on (default 127.0.0.1).", "address", "127.0.0.1");

@@ -24,6 +24,9 @@ package_test_packages=(
 test_packages=(
     "${package_test_packages[@]}"
     x11-xkb-utils imagemagick locales procps nftables
+    # A Wayland session for the client: the compositor, XWayland, and the
+    # toolkit's Wayland platform that a user may choose there.
+    weston xwayland qtwayland5
     # The suite builds the benchmark program too, so that it keeps compiling.
     libbenchmark-dev libx11-dev libxtst-dev
 )

@@ -1,0 +1,149 @@
+#include "clientprocess.h"
+#include "emulatorprocess.h"
+#include "xvfbserver.h"
+
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+constexpr int waitMs = 15000;
+const char unitAddress[] = "127.0.0.188";
+const char socketName[] = "velmo-e2e-wayland";
+
+} // namespace
+
+// The client in a Wayland session, as a user starts it there: weston with
+// XWayland, on an Xvfb display of its own that carries the compositor's
+// output and gives it a keyboard. The compositor's own key bindings maximise
+// and restore the active window, as its title bar buttons would.
+class TestE2eWayland : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void compositorActionsKeepTheClient_data();
+    void compositorActionsKeepTheClient();
+    void cleanupTestCase();
+
+private:
+    bool startCompositor(QByteArray *log);
+    QProcessEnvironment sessionEnvironment() const;
+    void expectKeyToReachTheUnit();
+
+    QTemporaryDir runtimeDir;
+    XvfbServer x{ 188 };
+    QProcess weston;
+    QString westonWindow;
+    QString xwaylandDisplay;
+    EmulatorProcess emulator;
+    ClientProcess client{ QStringLiteral(VELMO_CLIENT_PATH), QString::fromLatin1(unitAddress) };
+};
+
+void TestE2eWayland::initTestCase()
+{
+    if (QStandardPaths::findExecutable("weston").isEmpty() || QStandardPaths::findExecutable("Xwayland").isEmpty())
+        QSKIP("weston or Xwayland is not installed (scripts/setup.sh test): no Wayland session to test in");
+    QString error;
+    QVERIFY2(x.start(&error), qPrintable(error));
+    QByteArray log;
+    if (!startCompositor(&log))
+        QSKIP(qPrintable("weston did not come up, so nothing was tested:\n" + QString::fromLocal8Bit(log)));
+
+    QVERIFY2(emulator.start({ "--listen", unitAddress }), emulator.errorOutput().constData());
+    QVERIFY2(client.start(sessionEnvironment(), &error), qPrintable(error));
+    QTRY_COMPARE_WITH_TIMEOUT(emulator.connectionCount(), 1, waitMs);
+    // The window is mapped and active once a key reaches the unit.
+    expectKeyToReachTheUnit();
+}
+
+void TestE2eWayland::compositorActionsKeepTheClient_data()
+{
+    QTest::addColumn<QStringList>("keys"); // weston's bindings, xdotool key names
+
+    QTest::newRow("maximise") << QStringList{ "super+shift+m" };
+    QTest::newRow("restore") << QStringList{ "super+shift+m" };
+    QTest::newRow("fullscreen and back") << QStringList{ "super+shift+f", "super+shift+f" };
+}
+
+void TestE2eWayland::compositorActionsKeepTheClient()
+{
+    QFETCH(QStringList, keys);
+
+    for (const QString &key : keys) {
+        QVERIFY(x.typeKey(westonWindow, key));
+        // A protocol error ends the client within the compositor's next frames.
+        QTest::qWait(1500);
+        QVERIFY2(client.isRunning(), client.logTail().constData());
+    }
+    QCOMPARE(emulator.connectionCount(), 1);
+    expectKeyToReachTheUnit();
+}
+
+void TestE2eWayland::cleanupTestCase()
+{
+    client.stop();
+    if (weston.state() != QProcess::NotRunning) {
+        weston.terminate();
+        if (!weston.waitForFinished(5000))
+            weston.kill();
+        weston.waitForFinished(5000);
+    }
+}
+
+// weston's output is a window on the Xvfb display; XWayland starts on a
+// display number weston picks and announces.
+bool TestE2eWayland::startCompositor(QByteArray *log)
+{
+    QProcessEnvironment env = x.environment();
+    env.insert("XDG_RUNTIME_DIR", runtimeDir.path());
+    weston.setProcessEnvironment(env);
+    weston.setProcessChannelMode(QProcess::MergedChannels);
+    weston.start("weston", { "--backend=x11-backend.so", "--use-pixman", "--xwayland", "--idle-time=0",
+                             "--width=1024", "--height=768", QString("--socket=") + socketName });
+    const QRegularExpression announced("xserver listening on display (:\\d+)");
+    const bool ready = QTest::qWaitFor([&] {
+        weston.waitForReadyRead(100);
+        *log += weston.readAll();
+        xwaylandDisplay = announced.match(QString::fromLocal8Bit(*log)).captured(1);
+        return !xwaylandDisplay.isEmpty() || weston.state() == QProcess::NotRunning;
+    }, waitMs);
+    // Its window has a class but no plain title for xdotool to match.
+    const bool windowFound = QTest::qWaitFor([&] {
+        westonWindow = QString::fromLatin1(
+            x.runTool("xdotool", { "search", "--classname", "weston" }).split('\n').first());
+        return !westonWindow.isEmpty();
+    }, waitMs);
+    if (ready && !xwaylandDisplay.isEmpty() && windowFound)
+        return true;
+    weston.kill();
+    weston.waitForFinished(5000);
+    return false;
+}
+
+// A session offering both Wayland and X, and a platform chosen by the
+// session type only (as on KDE Plasma or sway), not by the user.
+QProcessEnvironment TestE2eWayland::sessionEnvironment() const
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("QT_QPA_PLATFORM");
+    env.insert("XDG_RUNTIME_DIR", runtimeDir.path());
+    env.insert("WAYLAND_DISPLAY", socketName);
+    env.insert("DISPLAY", xwaylandDisplay);
+    env.insert("XDG_SESSION_TYPE", "wayland");
+    env.insert("LC_CTYPE", "C.UTF-8");
+    return env;
+}
+
+void TestE2eWayland::expectKeyToReachTheUnit()
+{
+    const int before = emulator.receivedLines().size();
+    QVERIFY(x.typeKey(westonWindow, "s"));
+    QTRY_COMPARE_WITH_TIMEOUT(emulator.receivedLines().mid(before), QByteArrayList{ "KBD:8x20" }, waitMs);
+}
+
+QTEST_GUILESS_MAIN(TestE2eWayland)
+#include "tst_e2ewayland.moc"

@@ -86,8 +86,8 @@ void TestE2eKeys::russianLayout_data()
     QTest::newRow("letters") << QStringList{ "Cyrillic_ve", "Cyrillic_ef", "Cyrillic_a", "Cyrillic_yeru",
                                              "shift+Cyrillic_yeru" }
                              << QByteArrayList{ "KBD:#", "KBD:*", "KBD:8x20", "KBD:8x20" };
-    // The keypad's decimal key types a comma here, with Num Lock on as with
-    // the Shift that xdotool adds; the main keyboard's comma maps to nothing.
+    // The keypad's decimal key gives a comma here (its second level, which
+    // Num Lock selects); the main keyboard's comma maps to nothing.
     QTest::newRow("keypad decimal") << QStringList{ "KP_Separator", "KP_Delete" }
                                     << QByteArrayList{ "KBD:#", "KBD:#" };
     QTest::newRow("comma sends nothing") << QStringList{ "comma", "7" } << QByteArrayList{ "KBD:7" };

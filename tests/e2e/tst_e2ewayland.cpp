@@ -32,6 +32,8 @@ private slots:
 private:
     bool startCompositor(QByteArray *log);
     QProcessEnvironment sessionEnvironment() const;
+    void clickClientWindow();
+    QByteArray xwaylandTool(const QStringList &arguments) const;
     void expectKeyToReachTheUnit();
 
     QTemporaryDir runtimeDir;
@@ -57,9 +59,12 @@ void TestE2eWayland::initTestCase()
     QVERIFY2(client.start(sessionEnvironment(), &error), qPrintable(error));
     QTRY_COMPARE_WITH_TIMEOUT(emulator.connectionCount(), 1, waitMs);
     // Keys typed before the window is mapped and active go nowhere.
-    QVERIFY(QTest::qWaitFor([this] {
-        return x.typeKey(westonWindow, "s") && QTest::qWaitFor([this] { return !emulator.receivedLines().isEmpty(); }, 500);
-    }, waitMs));
+    const bool typed = QTest::qWaitFor([this] {
+        clickClientWindow();
+        return x.typeKey(westonWindow, "s")
+            && QTest::qWaitFor([this] { return !emulator.receivedLines().isEmpty(); }, 500);
+    }, waitMs);
+    QVERIFY2(typed, qPrintable("no key reached the unit; client output:\n" + QString::fromLocal8Bit(client.logTail())));
 }
 
 void TestE2eWayland::compositorActionsKeepTheClient_data()
@@ -124,6 +129,36 @@ bool TestE2eWayland::startCompositor(QByteArray *log)
     weston.kill();
     weston.waitForFinished(5000);
     return false;
+}
+
+// weston activates a new window, but under load one can map before the
+// shell is ready and stay inactive; a click activates it, as a user would.
+// Only a window on XWayland can be found and clicked this way.
+void TestE2eWayland::clickClientWindow()
+{
+    const QByteArray window = xwaylandTool({ "search", "--pid", QString::number(client.pid()), "--name", "ВЕЛМО" });
+    QMap<QByteArray, int> geometry;
+    const QByteArray shell = xwaylandTool({ "getwindowgeometry", "--shell", QString::fromLatin1(window.trimmed()) });
+    for (const QByteArray &line : shell.split('\n')) {
+        const QList<QByteArray> pair = line.split('=');
+        if (pair.size() == 2)
+            geometry[pair[0]] = pair[1].toInt();
+    }
+    if (geometry.value("WIDTH") > 0)
+        x.xdotool({ "mousemove", QString::number(geometry["X"] + geometry["WIDTH"] / 2),
+                    QString::number(geometry["Y"] + geometry["HEIGHT"] / 2), "click", "1" });
+}
+
+QByteArray TestE2eWayland::xwaylandTool(const QStringList &arguments) const
+{
+    QProcess tool;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", xwaylandDisplay);
+    env.insert("LC_ALL", "C.UTF-8");
+    tool.setProcessEnvironment(env);
+    tool.start("xdotool", arguments);
+    tool.waitForFinished(waitMs);
+    return tool.readAllStandardOutput();
 }
 
 // A session offering both Wayland and X, and a platform chosen by the

@@ -24,10 +24,11 @@ struct KeypadKey
     const char *name;
 };
 
-// Several keyboard keys share one unit key; modifiers never matter, so the
-// letter keys work the same with Caps Lock or Shift. They work under the
-// Russian layout too, where the toolkit, having no key codes of its own for
-// Cyrillic letters, reports the code point of the capital letter typed.
+// Several keyboard keys share one unit key; modifiers do not matter (the
+// keypad flag of a comma aside, see keyName), so the letter keys work the
+// same with Caps Lock or Shift. They work under the Russian layout too,
+// where the toolkit, having no key codes of its own for Cyrillic letters,
+// reports the code point of the capital letter typed.
 constexpr KeypadKey keypadKeys[] = {
     { Qt::Key_0, "0" },
     { Qt::Key_1, "1" },
@@ -66,6 +67,17 @@ const char *keypadKeyName(int code)
             return key.name;
     }
     return nullptr;
+}
+
+// The numeric keypad's decimal key sends "#" whatever the layout. Layouts
+// with a decimal comma (Russian, German) report it as a comma, which only the
+// keypad flag tells apart from the main keyboard's comma, and that one stays
+// unmapped.
+const char *keyName(const QKeyEvent &event)
+{
+    if (event.key() == Qt::Key_Comma && event.modifiers().testFlag(Qt::KeypadModifier))
+        return "#";
+    return keypadKeyName(event.key());
 }
 
 QString placeholderText(int rows)
@@ -209,7 +221,7 @@ void VelmoScreenForm::blinkTimerTimeout()
 
 void VelmoScreenForm::keyPressEvent(QKeyEvent *event)
 {
-    if (const char *name = keypadKeyName(event->key()))
+    if (const char *name = keyName(*event))
         emit keyboardKeyPress(QString::fromLatin1(name));
     else
         QWidget::keyPressEvent(event);

@@ -26,6 +26,9 @@ test_packages=(
     x11-xkb-utils imagemagick locales procps nftables
     # The check that the screen font's supplement is the one its script makes.
     python3-fonttools
+    # A Wayland session for the client: the compositor, XWayland, and the
+    # toolkit's Wayland platform that a user may choose there.
+    weston xwayland qtwayland5
     # The suite builds the benchmark program too, so that it keeps compiling.
     libbenchmark-dev libx11-dev libxtst-dev
 )

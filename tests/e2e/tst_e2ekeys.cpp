@@ -35,7 +35,8 @@ private slots:
     void initTestCase();
     void keysReachTheUnit_data();
     void keysReachTheUnit();
-    void russianLayoutLetters();
+    void russianLayout_data();
+    void russianLayout();
     void alarmIsRedUntilAcknowledged();
     void keysOvertakeFlood();
 
@@ -89,16 +90,33 @@ void TestE2eKeys::keysReachTheUnit()
     expectLines(keys, lines);
 }
 
-void TestE2eKeys::russianLayoutLetters()
+void TestE2eKeys::russianLayout_data()
 {
-    // The layout is switched on the server, as an operator would, so the
-    // letters come from the physical D, A, F and S keys (xdotool finds them
-    // there). It is switched back for the test that types Latin letters.
+    QTest::addColumn<QStringList>("keys"); // xdotool key names
+    QTest::addColumn<QByteArrayList>("lines");
+
+    // xdotool finds the letters on the physical D, A, F and S keys.
+    QTest::newRow("letters") << QStringList{ "Cyrillic_ve", "Cyrillic_ef", "Cyrillic_a", "Cyrillic_yeru",
+                                             "shift+Cyrillic_yeru" }
+                             << QByteArrayList{ "KBD:#", "KBD:*", "KBD:8x20", "KBD:8x20" };
+    // The keypad's decimal key gives a comma here (its second level, which
+    // Num Lock selects); the main keyboard's comma maps to nothing.
+    QTest::newRow("keypad decimal") << QStringList{ "KP_Separator", "KP_Delete" }
+                                    << QByteArrayList{ "KBD:#", "KBD:#" };
+    QTest::newRow("comma sends nothing") << QStringList{ "comma", "7" } << QByteArrayList{ "KBD:7" };
+}
+
+void TestE2eKeys::russianLayout()
+{
+    QFETCH(QStringList, keys);
+    QFETCH(QByteArrayList, lines);
+
+    // The layout is switched on the server, as an operator would, and back
+    // for the tests that type Latin letters.
     QVERIFY(!session.runTool("setxkbmap", { "-layout", "ru" }).isNull());
     const auto restoreLayout =
         qScopeGuard([this] { session.runTool("setxkbmap", { "-layout", "us" }); });
-    expectLines({ "Cyrillic_ve", "Cyrillic_ef", "Cyrillic_a", "Cyrillic_yeru", "shift+Cyrillic_yeru" },
-                { "KBD:#", "KBD:*", "KBD:8x20", "KBD:8x20" });
+    expectLines(keys, lines);
 }
 
 void TestE2eKeys::alarmIsRedUntilAcknowledged()

@@ -51,12 +51,14 @@ void TestKeypad::keyPress_data()
     QTest::newRow("keypad plus") << int(Qt::Key_Plus) << int(Qt::KeypadModifier) << false << "F";
     QTest::newRow("keypad left") << int(Qt::Key_Left) << int(Qt::KeypadModifier) << false << "LEFT";
     QTest::newRow("keypad delete") << int(Qt::Key_Delete) << int(Qt::KeypadModifier) << false << "#";
+    // The keypad's decimal key under a layout with a decimal comma.
+    QTest::newRow("keypad comma") << int(Qt::Key_Comma) << int(Qt::KeypadModifier) << false << "#";
     QTest::newRow("auto-repeat S") << int(Qt::Key_S) << int(Qt::NoModifier) << true << "8x20";
     QTest::newRow("auto-repeat Up") << int(Qt::Key_Up) << int(Qt::NoModifier) << true << "UP";
 
     const QVector<QPair<int, const char *>> unmapped{
         { Qt::Key_A, "A" }, { Qt::Key_Backspace, "Backspace" }, { Qt::Key_F1, "F1" },
-        { Qt::Key_Minus, "minus" }, { Qt::Key_NumberSign, "number sign" },
+        { Qt::Key_Minus, "minus" }, { Qt::Key_Comma, "comma" }, { Qt::Key_NumberSign, "number sign" },
         { Qt::Key_Home, "Home" }, { Qt::Key_End, "End" }, { Qt::Key_PageUp, "PageUp" },
         { Qt::Key_PageDown, "PageDown" }, { Qt::Key_Insert, "Insert" }, { Qt::Key_Tab, "Tab" },
         { Qt::Key_Shift, "Shift alone" }, { Qt::Key_unknown, "unknown" }, { 0, "no key" },

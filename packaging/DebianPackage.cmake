@@ -27,7 +27,11 @@ set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qttranslations5-l10n)
+if(VELMO_QT_MAJOR STREQUAL "6")
+    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-translations-l10n)
+else()
+    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qttranslations5-l10n)
+endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 # Only the client's component: the project has no other install rules today,

@@ -103,7 +103,11 @@ int main(int argc, char **argv)
 
     registerScreenFont();
 
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    const QString translationsPath = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+#else
     const QString translationsPath = QLibraryInfo::location(QLibraryInfo::TranslationsPath);
+#endif
     QTranslator qtTranslator;
     installIfLoaded(qtTranslator,
                     qtTranslator.load(QLocale::system(), QStringLiteral("qt"), QStringLiteral("_"),

@@ -46,7 +46,8 @@ int main(int argc, char **argv)
             return 2;
         }
         const QByteArray input = file.readAll();
-        std::fprintf(stderr, "replaying %s (%d bytes)\n", qPrintable(path), input.size());
+        std::fprintf(stderr, "replaying %s (%lld bytes)\n", qPrintable(path),
+                     static_cast<long long>(input.size()));
         LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(input.constData()),
                                size_t(input.size()));
     }

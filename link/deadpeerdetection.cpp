@@ -2,6 +2,7 @@
 
 #include <QAbstractSocket>
 #include <QString>
+#include <QVariant>
 
 #if defined(Q_OS_LINUX)
 #include <netinet/in.h>

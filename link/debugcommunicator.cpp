@@ -120,8 +120,10 @@ void DebugCommunicator::handleLine(const QByteArray &line)
         return;
     }
 
+    // Compared with its length: a tag such as "UI\0" is not "UI". (Qt 6 has
+    // no qstrcmp for QByteArray, and the C-string one stops at the nul.)
     const QByteArray tag = line.left(colon);
-    if (qstrcmp(tag, "UI") == 0)
+    if (tag == "UI")
         onUIMsg(line.mid(colon + 1));
 }
 

@@ -3,7 +3,7 @@
 
 #include <QKeyEvent>
 #include <QLabel>
-#include <QVector>
+#include <QStringView>
 #include <QTextBoundaryFinder>
 #include <QTimer>
 
@@ -85,7 +85,7 @@ QString placeholderText(int rows)
     return (QString(screenColumns, QLatin1Char('?')) + QLatin1Char('\n')).repeated(rows).chopped(1);
 }
 
-bool isBlinking(const QStringRef &maskRow, int cluster)
+bool isBlinking(QStringView maskRow, qsizetype cluster)
 {
     return cluster < maskRow.size() && maskRow.at(cluster) == QLatin1Char('*');
 }
@@ -103,14 +103,14 @@ bool isClusterByItself(QChar c)
 
 // The mask counts grapheme clusters, not code units, so an accented letter or
 // a surrogate pair blanks to exactly one space and the columns stay in place.
-void appendBlankedRow(QString &result, const QStringRef &row, const QStringRef &maskRow)
+void appendBlankedRow(QString &result, QStringView row, QStringView maskRow)
 {
     if (std::all_of(row.cbegin(), row.cend(), isClusterByItself)) {
-        const int rowStart = result.size();
+        const qsizetype rowStart = result.size();
         result += row;
         QChar *const written = result.data() + rowStart;
-        const int masked = qMin(row.size(), maskRow.size());
-        for (int i = 0; i < masked; ++i) {
+        const qsizetype masked = qMin(row.size(), maskRow.size());
+        for (qsizetype i = 0; i < masked; ++i) {
             if (isBlinking(maskRow, i))
                 written[i] = QLatin1Char(' ');
         }
@@ -119,15 +119,28 @@ void appendBlankedRow(QString &result, const QStringRef &row, const QStringRef &
 
     const QString text = row.toString();
     QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, text);
-    int start = 0;
-    for (int cluster = 0; start < text.size(); ++cluster) {
-        const int end = clusters.toNextBoundary();
+    qsizetype start = 0;
+    for (qsizetype cluster = 0; start < text.size(); ++cluster) {
+        const qsizetype end = clusters.toNextBoundary();
         if (isBlinking(maskRow, cluster))
             result += QLatin1Char(' ');
         else
-            result += text.midRef(start, end - start);
+            result += QStringView(text).mid(start, end - start);
         start = end;
     }
+}
+
+// The row of text that starts at from, up to the next line feed or the end;
+// moves from past that line feed. A text of n line feeds has n + 1 rows, empty
+// ones included, and from passes text.size() after the last.
+QStringView takeRow(QStringView text, qsizetype &from)
+{
+    qsizetype end = text.indexOf(QLatin1Char('\n'), from);
+    if (end < 0)
+        end = text.size();
+    const QStringView row = text.mid(from, end - from);
+    from = end + 1;
+    return row;
 }
 
 // Pins a widget to the size its layout gives it now.
@@ -171,18 +184,19 @@ QString VelmoScreenForm::applyBlinkMask(const QString &screen, const QString &ma
         return screen;
 
     // This runs for every screen from the unit and at every blink tick, so
-    // rows are taken by reference and written into one string.
-    const QVector<QStringRef> rows = screen.splitRef(QLatin1Char('\n'), Qt::KeepEmptyParts);
-    const QVector<QStringRef> maskRows = mask.splitRef(QLatin1Char('\n'), Qt::KeepEmptyParts);
+    // rows are taken as views and written into one string.
+    qsizetype rowFrom = 0;
+    qsizetype maskFrom = 0;
     QString result;
     result.reserve(screen.size());
-    for (int r = 0; r < rows.size(); ++r) {
-        if (r > 0)
+    while (rowFrom <= screen.size()) {
+        if (rowFrom > 0)
             result += QLatin1Char('\n');
-        if (r < maskRows.size())
-            appendBlankedRow(result, rows.at(r), maskRows.at(r));
+        const QStringView row = takeRow(screen, rowFrom);
+        if (maskFrom <= mask.size())
+            appendBlankedRow(result, row, takeRow(mask, maskFrom));
         else
-            result += rows.at(r);
+            result += row;
     }
     return result;
 }

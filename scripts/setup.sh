@@ -6,6 +6,7 @@
 #   package     the package test alone (Debian's validators, Xvfb, xdotool)
 #   robustness  the sanitizer and fuzz runs (clang), on top of the test group
 #   bench       the benchmark program and its profiler
+#   qt6         building against Qt 6 instead of Qt 5 (scripts/test-qt6.sh)
 # Every script that runs such things calls this one with its groups, so each
 # list is written once. Idempotent: packages already installed are skipped, and
 # the package lists are refreshed at most once per run, only when something is
@@ -34,6 +35,8 @@ test_packages=(
 )
 robustness_packages=("${test_packages[@]}" clang libclang-rt-14-dev)
 bench_packages=(xvfb xdotool libbenchmark-dev libx11-dev libxtst-dev valgrind)
+# Qt 6's development packages bring its GL headers and platform plugins along.
+qt6_packages=(qt6-base-dev qt6-base-dev-tools qt6-translations-l10n)
 
 wanted=("${build_packages[@]}")
 russian_locale=false
@@ -43,7 +46,8 @@ for group in "$@"; do
         package) wanted+=("${package_test_packages[@]}") ;;
         robustness) wanted+=("${robustness_packages[@]}"); russian_locale=true ;;
         bench) wanted+=("${bench_packages[@]}") ;;
-        *) echo "setup: unknown group '$group' (test, package, robustness, bench)" >&2; exit 2 ;;
+        qt6) wanted+=("${qt6_packages[@]}") ;;
+        *) echo "setup: unknown group '$group' (test, package, robustness, bench, qt6)" >&2; exit 2 ;;
     esac
 done
 

@@ -78,6 +78,15 @@ void TestE2eKeys::keysReachTheUnit_data()
     QTest::newRow("plus") << QStringList{ "plus" } << QByteArrayList{ "KBD:F" };
     QTest::newRow("keypad plus") << QStringList{ "KP_Add" } << QByteArrayList{ "KBD:F" };
     QTest::newRow("asterisk") << QStringList{ "asterisk" } << QByteArrayList{ "KBD:*" };
+    // The keypad flag and the modifiers are ignored: only the key code counts.
+    QTest::newRow("keypad digits") << QStringList{ "KP_7", "KP_0" } << QByteArrayList{ "KBD:7", "KBD:0" };
+    QTest::newRow("keypad asterisk") << QStringList{ "KP_Multiply" } << QByteArrayList{ "KBD:*" };
+    QTest::newRow("keypad arrows and Delete")
+        << QStringList{ "KP_Left", "KP_Up", "KP_Delete" } << QByteArrayList{ "KBD:LEFT", "KBD:UP", "KBD:#" };
+    QTest::newRow("keypad Home, Insert, Page Down send nothing")
+        << QStringList{ "KP_Home", "KP_Insert", "KP_Next", "KP_5" } << QByteArrayList{ "KBD:5" };
+    QTest::newRow("Ctrl+S, Ctrl+F, Alt+D") << QStringList{ "ctrl+s", "ctrl+f", "alt+d" }
+                                           << QByteArrayList{ "KBD:8x20", "KBD:*", "KBD:#" };
     QTest::newRow("unmapped keys send nothing")
         << QStringList{ "a", "BackSpace", "F1", "minus", "numbersign", "7" } << QByteArrayList{ "KBD:7" };
 }
@@ -97,8 +106,8 @@ void TestE2eKeys::russianLayout_data()
 
     // xdotool finds the letters on the physical D, A, F and S keys.
     QTest::newRow("letters") << QStringList{ "Cyrillic_ve", "Cyrillic_ef", "Cyrillic_a", "Cyrillic_yeru",
-                                             "shift+Cyrillic_yeru" }
-                             << QByteArrayList{ "KBD:#", "KBD:*", "KBD:8x20", "KBD:8x20" };
+                                             "shift+Cyrillic_yeru", "ctrl+Cyrillic_yeru" }
+                             << QByteArrayList{ "KBD:#", "KBD:*", "KBD:8x20", "KBD:8x20", "KBD:8x20" };
     // The keypad's decimal key gives a comma here (its second level, which
     // Num Lock selects); the main keyboard's comma maps to nothing.
     QTest::newRow("keypad decimal") << QStringList{ "KP_Separator", "KP_Delete" }

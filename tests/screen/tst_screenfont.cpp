@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QFontMetrics>
 #include <QRawFont>
 #include <QtTest>
@@ -60,8 +61,9 @@ void TestScreenFont::registersOneMonospacedFamily()
     QVERIFY(id >= 0);
     QCOMPARE(QFontDatabase::applicationFontFamilies(id), QStringList{ "Ubuntu Mono" });
 
-    QFontDatabase database;
-    QVERIFY(database.isFixedPitch(QStringLiteral("Ubuntu Mono")));
+    const QFontInfo matched(QFont(QStringLiteral("Ubuntu Mono")));
+    QCOMPARE(matched.family(), QStringLiteral("Ubuntu Mono"));
+    QVERIFY(matched.fixedPitch());
     QCOMPARE(raw.familyName(), QStringLiteral("Ubuntu Mono"));
     QCOMPARE(raw.styleName(), QStringLiteral("Bold"));
     QCOMPARE(raw.weight(), int(QFont::Bold));

@@ -37,6 +37,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+trap 'exit 143' TERM INT
 
 # The unit's namespace: held by a sleeping process, gone with it.
 unshare --net sleep infinity &
@@ -87,9 +88,10 @@ startUnit() { # quiet|live
         echo '0 {"autopilot":{"text":"QUIET UNIT","mask":""}}' >"$work/quiet.txt"
         script=(--script "$work/quiet.txt")
     fi
-    inunit "$emulator" --listen "$unitAddress" "${script[@]}" \
+    inunit sh -c 'echo $$ >"$0"; exec "$@"' "$work/unit.pid" "$emulator" --listen "$unitAddress" "${script[@]}" \
         > >(stamp >"$work/unit.out") 2> >(stamp >"$work/unit.err") &
-    pids+=("$!")
+    while [ ! -s "$work/unit.pid" ]; do sleep 0.05; done
+    pids+=("$(cat "$work/unit.pid")")
 }
 
 startClient() {

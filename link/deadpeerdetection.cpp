@@ -29,23 +29,25 @@ namespace {
 // touched, a ship's Wi-Fi), and dropping a unit that is still there freezes
 // its screens for a tick and a new connection.
 //
-// So: a probe after 3 s of silence, then one a second, and the connection
-// dropped once the unit has given no sign for 3 s + 6 x 1 s = 9 s. A vanished
-// unit is thus noticed within 9 s, and the link's tick, every 5 s, connects
-// anew within 14 s. A quiet unit is dropped only when six probes in a row, or
-// their answers, are lost: at 10 % loss each way a probe's round trip fails
-// with 1 - 0.9 x 0.9 = 0.19, six in a row with 0.19^6, about 1 in 21 000, so
-// at one round of probes every 3 s or more a false drop comes once in some
-// 18 hours. An outage shorter than 6 s leaves the probe at 8 s at least. A
-// live unit's screens count as signs too, and it retransmits them after an
-// outage, so it is held at least as long.
+// So: a probe after 2 s of silence, then one a second, and the connection
+// dropped once the unit has given no sign for 2 s + 6 x 1 s = 8 s. A vanished
+// unit is thus noticed within 8 s (the system's timers add a few hundred
+// milliseconds), and the link's tick, every 5 s, connects anew within 13 s.
+// A quiet unit is dropped only when six probes in a row, or their answers,
+// are lost: at 10 % loss each way a probe's round trip fails with
+// 1 - 0.9 x 0.9 = 0.19, six in a row with 0.19^6, about 1 in 21 000, so at
+// one round of probes every 2 s or more a false drop comes once in some
+// 12 hours. The six probes, due at 2 to 7 s and each sent a little later
+// rather than sooner, span more than 5 s: an outage of 5 s leaves one of them
+// at least. A live unit's screens count as signs too, and it retransmits them
+// after an outage, so it is held at least as long.
 //
-// A written line unacknowledged for 9 s drops the connection as well (the
-// system restarts that 9 s at the first unacknowledged write). The link drops
+// A written line unacknowledged for 8 s drops the connection as well (the
+// system restarts that 8 s at the first unacknowledged write). The link drops
 // it itself long before, when a key line is not acknowledged within its own
 // limit (see DebugCommunicator::sendKbdPress), so a key typed just before the
 // probes run out brings the drop forward rather than putting it off.
-constexpr int KeepIdleSeconds = 3;
+constexpr int KeepIdleSeconds = 2;
 constexpr int KeepIntervalSeconds = 1;
 constexpr int KeepCount = 6;
 constexpr int UnacknowledgedLimitSeconds = KeepIdleSeconds + KeepCount * KeepIntervalSeconds;
@@ -65,7 +67,7 @@ QString lastError()
 #else
 using Descriptor = SOCKET;
 using OptionValue = DWORD;
-// In seconds; keep-alive is ended by the probe count, which gives the same 9 s.
+// In seconds; keep-alive is ended by the probe count, which gives the same 8 s.
 constexpr int UnacknowledgedLimitOption = TCP_MAXRT;
 constexpr OptionValue UnacknowledgedLimit = UnacknowledgedLimitSeconds;
 

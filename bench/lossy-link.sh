@@ -26,6 +26,7 @@ unitAddress=127.0.0.92
 # The client's namespace: the script itself, started again inside it.
 if [ -z "${VELMO_LOSSY_INSIDE:-}" ]; then
     [ "$(id -u)" -eq 0 ] || { echo "lossy-link.sh: needs root for its network namespaces" >&2; exit 2; }
+    "$root/scripts/setup.sh" bench
     VELMO_LOSSY_INSIDE=1 exec unshare --net --fork --kill-child "$0" "$@"
 fi
 
@@ -43,7 +44,7 @@ trap 'exit 143' TERM INT
 unshare --net sleep infinity &
 unitns=$!
 pids+=("$unitns")
-sleep 0.2
+until [ "$(readlink "/proc/$unitns/ns/net")" != "$(readlink /proc/self/ns/net)" ]; do sleep 0.05; done
 inunit() { nsenter -t "$unitns" -n "$@"; }
 
 # Loopback addresses leave a namespace only when the local table no longer
@@ -80,6 +81,7 @@ network() {
 lossOf() { echo "numgen random mod 100 < $1 drop"; }
 
 now() { date +%s.%N; }
+since() { awk -v now="$(now)" -v start="$1" 'BEGIN { printf "%.1f", now - start }'; }
 stamp() { while IFS= read -r line; do printf '%s %s\n' "$(now)" "$line"; done; }
 
 startUnit() { # quiet|live
@@ -98,9 +100,13 @@ startClient() {
     mkdir -p "$work/client"
     cp "$client" "$work/client/VelmoScreen"
     printf '[connection]\nremoteIp=%s\n' "$unitAddress" >"$work/client/VelmoScreen.ini"
-    Xvfb -displayfd 3 -nolisten tcp -screen 0 800x600x24 3>"$work/display" 2>/dev/null &
-    pids+=("$!")
-    while [ ! -s "$work/display" ]; do sleep 0.1; done
+    # Servers started at the same moment may pick the same free display, and
+    # all but one of them then give up: try again.
+    until [ -s "$work/display" ]; do
+        Xvfb -displayfd 3 -nolisten tcp -screen 0 800x600x24 3>"$work/display" 2>/dev/null &
+        pids+=("$!")
+        while [ ! -s "$work/display" ] && kill -0 "$!" 2>/dev/null; do sleep 0.1; done
+    done
     export DISPLAY=:$(cat "$work/display") QT_QPA_PLATFORM=xcb
     "$work/client/VelmoScreen" > >(stamp >"$work/client.log") 2>&1 &
     clientpid=$!
@@ -173,9 +179,9 @@ vanish)
         network "tcp sport $port drop" "tcp dport $port drop"
         [ -n "$keyAfter" ] && { sleep "$keyAfter"; typeKey; }
         while ss -Htn state established "( sport = :$port )" | grep -q .; do sleep 0.05; done
-        noticed+=" $(echo "$(now) - $start" | bc | xargs printf '%.1f')"
+        noticed+=" $(since "$start")"
         waitConnections $((before + 1)) 30
-        replaced+=" $(echo "$(now) - $start" | bc | xargs printf '%.1f')"
+        replaced+=" $(since "$start")"
         network ""
     done
     echo "| vanished unit, key ${keyAfter:-none} | noticed after (s):$noticed | connected again after (s):$replaced |"

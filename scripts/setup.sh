@@ -5,7 +5,7 @@
 #   test        the test suite (X tools, the Russian locale, the package test)
 #   package     the package test alone (Debian's validators, Xvfb, xdotool)
 #   robustness  the sanitizer and fuzz runs (clang), on top of the test group
-#   bench       the benchmark program and its profiler
+#   bench       the benchmark program, its profiler and bench/lossy-link.sh
 # Every script that runs such things calls this one with its groups, so each
 # list is written once. Idempotent: packages already installed are skipped, and
 # the package lists are refreshed at most once per run, only when something is
@@ -28,7 +28,7 @@ test_packages=(
     libbenchmark-dev libx11-dev libxtst-dev
 )
 robustness_packages=("${test_packages[@]}" clang libclang-rt-14-dev)
-bench_packages=(xvfb xdotool libbenchmark-dev libx11-dev libxtst-dev valgrind)
+bench_packages=(xvfb xdotool libbenchmark-dev libx11-dev libxtst-dev valgrind nftables iproute2 util-linux procps)
 
 wanted=("${build_packages[@]}")
 russian_locale=false

@@ -47,7 +47,7 @@ void DebugCommunicator::sendKbdPress(QString key)
         qDebug("Key \"%s\" dropped: not connected to the unit", qPrintable(key));
         return;
     }
-    keyBytesWritten += socket->write("KBD:" + key.toUtf8() + "\n");
+    keyBytesWritten += qMax<qint64>(socket->write("KBD:" + key.toUtf8() + "\n"), 0);
     // Out now rather than when the event loop next turns to the socket, which
     // behind a flood of screens is a whole pass of lines later.
     socket->flush();

@@ -13,7 +13,8 @@ QT_END_NAMESPACE
 // The client's link to the control unit: keeps a TCP connection up by polling
 // it on a timer (the socket itself notices a unit that vanished), decodes the
 // unit's "UI" lines into screen updates and writes the operator's keys as
-// "KBD" lines while connected.
+// "KBD" lines while connected, within 2 s or never: a key line the unit has
+// not acknowledged in time takes the connection with it.
 class DebugCommunicator : public QObject
 {
     Q_OBJECT

@@ -15,7 +15,7 @@
 #   outagekey REPEATS                 a key typed 1 s into a 5 s outage
 # A quiet unit sends one screen and then nothing; a live one is the
 # emulator's demo, a screen every second. VELMO_CLIENT and VELMO_EMULATOR
-# choose other builds (an older client, say).
+# choose other builds (an older client, say) than those in build/bin.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 client=${VELMO_CLIENT:-$root/build/bin/VelmoScreen}

@@ -87,9 +87,10 @@ bool setTcpOption(qintptr descriptor, int option, OptionValue value)
 // timeout (200 ms on Linux), then after twice that, and so on: four tries in
 // the link's 1.8 s, all lost together at 10 % loss each way about once in
 // 800 keys. A stream as thin as the key lines keeps the shortest timeout for
-// its first six tries instead, eight or more tries in 1.8 s, and the link
-// drops a connection for a key lost on a path that is merely lossy hardly
-// ever. Linux only; what Windows does without it is left to its own timers.
+// its first six tries instead (once its first loss has ended the system's
+// initial slow start), eight or more tries in 1.8 s, and the link drops a
+// connection for a key on a path that is merely lossy seldom (measured once
+// in 1133 keys at 10 % loss). Linux only; Windows keeps its own timers.
 bool retransmitThinStreamsLinearly(qintptr descriptor)
 {
 #if defined(Q_OS_LINUX)

@@ -7,14 +7,25 @@ QT_BEGIN_NAMESPACE
 class QAbstractSocket;
 QT_END_NAMESPACE
 
+// Everything of the link that talks to the operating system directly lives
+// behind these functions: the toolkit offers keep-alive only with the
+// system's timers (hours), and neither the count of bytes the peer has not
+// yet acknowledged nor an abortive close.
+
 // Makes a connected socket notice by itself that its peer has gone without
 // a word (power lost, cable pulled): it then reports an error and becomes
-// unconnected. A peer that is there but quiet is kept. Nothing is added to
-// the bytes the peer receives.
-//
-// The toolkit offers keep-alive only with the system's timers (hours), so on
-// Linux and Windows this sets the timers on the socket's descriptor itself;
-// other systems get the toolkit's keep-alive alone.
+// unconnected. A peer that is there but quiet is kept, through lost packets
+// and outages of a few seconds. Nothing is added to the bytes the peer
+// receives. On Linux and Windows this sets the timers on the socket's
+// descriptor itself; other systems get the toolkit's keep-alive alone.
 void enableDeadPeerDetection(QAbstractSocket *socket);
+
+// Bytes handed to the system that the peer has not acknowledged yet, or -1
+// where the system does not tell.
+qint64 unacknowledgedBytes(const QAbstractSocket *socket);
+
+// Drops the connection at once, and with it whatever the system still holds
+// for the peer, so that none of it can arrive later.
+void abortDiscardingUnsent(QAbstractSocket *socket);
 
 #endif // DEADPEERDETECTION_H

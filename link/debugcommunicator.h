@@ -13,7 +13,8 @@ QT_END_NAMESPACE
 // The client's link to the control unit: keeps a TCP connection up by polling
 // it on a timer (the socket itself notices a unit that vanished), decodes the
 // unit's "UI" lines into screen updates and writes the operator's keys as
-// "KBD" lines while connected.
+// "KBD" lines while connected, within 2 s or never: a key line the unit has
+// not acknowledged in time takes the connection with it.
 class DebugCommunicator : public QObject
 {
     Q_OBJECT
@@ -25,6 +26,11 @@ public:
     // is dropped so that a unit streaming without line feeds cannot exhaust
     // the client's memory.
     static constexpr qint64 MaxLineLength = 1024 * 1024;
+    // A key line not acknowledged by the unit this long after it was written
+    // drops the connection, so that it reaches the unit within 2 s of the
+    // press or never. The 200 ms short of 2 s are for the check running late
+    // and for a retransmission sent just before it still being on its way.
+    static constexpr int KeyDeliveryLimitMs = 1800;
 
     DebugCommunicator(QObject *parent = nullptr);
 
@@ -50,6 +56,7 @@ private:
 
     void resumeReadingSoon();
     void tuneConnection();
+    void dropConnectionIfKeyUnacknowledged(quint64 connection, qint64 keyEnd, const QString &key);
     void handleLine(const QByteArray &line);
     bool skipOverlongLine();
     void reportDroppedLine();
@@ -62,6 +69,10 @@ private:
     qint64 droppedLineLength = 0;
     // A pass over the lines left in the socket's buffer is queued.
     bool readingResumes = false;
+    // Connections made so far, and the bytes of key lines written to the
+    // current one: a key's check looks only at its own connection.
+    quint64 connectionNumber = 0;
+    qint64 keyBytesWritten = 0;
 };
 
 #endif // DEBUGCOMMUNICATOR_H

@@ -5,7 +5,7 @@
 #   test        the test suite (X tools, the Russian locale, the package test)
 #   package     the package test alone (Debian's validators, Xvfb, xdotool)
 #   robustness  the sanitizer and fuzz runs (clang), on top of the test group
-#   bench       the benchmark program and its profiler
+#   bench       the benchmark program, its profiler and bench/lossy-link.sh
 #   qt6         building against Qt 6 instead of Qt 5 (scripts/test-qt6.sh)
 # Every script that runs such things calls this one with its groups, so each
 # list is written once. Idempotent: packages already installed are skipped, and
@@ -34,7 +34,7 @@ test_packages=(
     libbenchmark-dev libx11-dev libxtst-dev
 )
 robustness_packages=("${test_packages[@]}" clang libclang-rt-14-dev)
-bench_packages=(xvfb xdotool libbenchmark-dev libx11-dev libxtst-dev valgrind)
+bench_packages=(xvfb xdotool libbenchmark-dev libx11-dev libxtst-dev valgrind nftables iproute2 util-linux procps)
 # Qt 6's development packages bring its GL headers and platform plugins along.
 qt6_packages=(qt6-base-dev qt6-base-dev-tools qt6-translations-l10n)
 

@@ -29,7 +29,7 @@ test_packages=(
     python3-fonttools
     # A Wayland session for the client: the compositor, XWayland, and the
     # toolkit's Wayland platform that a user may choose there.
-    weston xwayland qtwayland5
+    weston xwayland qtwayland5 wmctrl
     # The suite builds the benchmark program too, so that it keeps compiling.
     libbenchmark-dev libx11-dev libxtst-dev
 )

@@ -51,7 +51,8 @@ QRawFont embeddedFont(const QString &path)
 
 QString text(uint c, int count = 1)
 {
-    return QString::fromUcs4(&c, 1).repeated(count);
+    const char32_t codePoint = c;
+    return QString::fromUcs4(&codePoint, 1).repeated(count);
 }
 
 QString hex(uint c)

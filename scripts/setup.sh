@@ -7,6 +7,9 @@
 #   robustness  the sanitizer and fuzz runs (clang), on top of the test group
 #   bench       the benchmark program, its profiler and bench/lossy-link.sh
 #   qt6         building against Qt 6 instead of Qt 5 (scripts/test-qt6.sh)
+#   windows     the Windows build and its tests: MinGW-w64, Wine, NSIS, and
+#               then Qt for Windows, built from Debian's source package into a
+#               cache folder (scripts/windows-qt.sh; once, then reused)
 # Every script that runs such things calls this one with its groups, so each
 # list is written once. Idempotent: packages already installed are skipped, and
 # the package lists are refreshed at most once per run, only when something is
@@ -37,9 +40,16 @@ robustness_packages=("${test_packages[@]}" clang libclang-rt-14-dev)
 bench_packages=(xvfb xdotool libbenchmark-dev libx11-dev libxtst-dev valgrind nftables iproute2 util-linux procps)
 # Qt 6's development packages bring its GL headers and platform plugins along.
 qt6_packages=(qt6-base-dev qt6-base-dev-tools qt6-translations-l10n)
+# Qt's configure runs on the build machine (perl, python3); the end-to-end
+# runs under Wine use the test group's X tools.
+windows_packages=(
+    g++-mingw-w64-x86-64-posix wine wine64 nsis perl python3 dpkg-dev
+    "${test_packages[@]}"
+)
 
 wanted=("${build_packages[@]}")
 russian_locale=false
+build_windows_qt=false
 for group in "$@"; do
     case $group in
         test) wanted+=("${test_packages[@]}"); russian_locale=true ;;
@@ -47,7 +57,8 @@ for group in "$@"; do
         robustness) wanted+=("${robustness_packages[@]}"); russian_locale=true ;;
         bench) wanted+=("${bench_packages[@]}") ;;
         qt6) wanted+=("${qt6_packages[@]}") ;;
-        *) echo "setup: unknown group '$group' (test, package, robustness, bench, qt6)" >&2; exit 2 ;;
+        windows) wanted+=("${windows_packages[@]}"); russian_locale=true; build_windows_qt=true ;;
+        *) echo "setup: unknown group '$group' (test, package, robustness, bench, qt6, windows)" >&2; exit 2 ;;
     esac
 done
 
@@ -78,4 +89,8 @@ if $russian_locale && ! locale -a 2>/dev/null | grep -qi '^ru_RU\.utf8$'; then
         grep -q '^ru_RU.UTF-8 UTF-8' /etc/locale.gen || echo 'ru_RU.UTF-8 UTF-8' | "${as_root[@]}" tee -a /etc/locale.gen >/dev/null
         "${as_root[@]}" locale-gen >/dev/null
     fi
+fi
+
+if $build_windows_qt; then
+    "$(dirname "${BASH_SOURCE[0]}")/windows-qt.sh"
 fi

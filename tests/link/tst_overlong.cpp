@@ -1,7 +1,9 @@
 #include "linktestsupport.h"
 
 #include <QFile>
+#ifdef Q_OS_LINUX
 #include <unistd.h>
+#endif
 
 #if defined(__SANITIZE_ADDRESS__)
 #define VELMO_ASAN 1
@@ -33,12 +35,16 @@ QString droppedWarning(qint64 length)
         .arg(length).arg(LineLimit);
 }
 
+// Where the process's own figures cannot be read (outside Linux), only the
+// link's buffer is checked.
 qint64 residentBytes()
 {
+#ifdef Q_OS_LINUX
     QFile statm("/proc/self/statm");
-    if (!statm.open(QIODevice::ReadOnly))
-        return -1;
-    return statm.readAll().split(' ').value(1).toLongLong() * sysconf(_SC_PAGESIZE);
+    if (statm.open(QIODevice::ReadOnly))
+        return statm.readAll().split(' ').value(1).toLongLong() * sysconf(_SC_PAGESIZE);
+#endif
+    return -1;
 }
 } // namespace
 
@@ -133,7 +139,7 @@ void TestOverlong::streamWithoutLineFeedKeepsMemoryBounded()
     const QStringList expected{droppedWarning(lineLength), "autopilot marker|"};
     QCOMPARE(log.events, expected);
     QVERIFY2(mostBuffered <= LineLimit + 1, qPrintable(QString::number(mostBuffered)));
-#ifndef VELMO_ASAN
+#if !defined(VELMO_ASAN) && defined(Q_OS_LINUX)
     // A sanitizer's quarantine keeps freed memory resident, so growth is
     // only meaningful in a plain build.
     QVERIFY(residentAtStart > 0);

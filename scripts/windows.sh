@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Builds the Windows deliverables on Debian: the client, the emulator and the
+# Windows test programs cross-built with MinGW-w64 into build-windows/, and
+# there the portable zip and the installer:
+#   build-windows/VelmoScreen-<version>-win64.zip
+#   build-windows/VelmoScreen-<version>-setup.exe
+# The first run installs the cross compiler, Wine and NSIS and builds Qt for
+# Windows (scripts/setup.sh windows); later runs reuse that Qt.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+"$root/scripts/setup.sh" windows
+
+build=${VELMO_WINDOWS_BUILD_DIR:-$root/build-windows}
+qt=$("$root/scripts/windows-qt.sh" prefix)
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DCMAKE_PREFIX_PATH="$qt" >/dev/null
+cmake --build "$build" --parallel "$(nproc)"
+
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+name=VelmoScreen-$version-win64
+folder=$build/$name
+rm -rf "$folder"
+cmake --install "$build" --prefix "$folder" --strip >/dev/null
+
+zip=$build/$name.zip
+rm -f "$zip"
+(cd "$build" && cmake -E tar cf "$zip" --format=zip "$name")
+
+installer=$build/VelmoScreen-$version-setup.exe
+makensis -V2 -DVERSION="$version" -DSTAGE="$folder" -DOUTFILE="$installer" \
+    "$root/packaging/windows/VelmoScreen.nsi"
+
+echo "windows: $zip ($(du -k "$zip" | cut -f1) KiB)"
+echo "windows: $installer ($(du -k "$installer" | cut -f1) KiB)"

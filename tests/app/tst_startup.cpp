@@ -21,6 +21,10 @@ static const QString dialogTitle = QStringLiteral("Выберите устрой
 static const QString settingsErrorTitle = QStringLiteral("Ошибка VelmoScreen.ini");
 static const QByteArray fontLine = "VelmoScreenFont:  \"Ubuntu Mono\"";
 static const int patience = 20000;
+static QString clientUnderTest()
+{
+    return ClientProcess::underTest(QStringLiteral(VELMO_CLIENT));
+}
 static const quint16 unitPort = 21953;
 // Cases that connect to 127.0.0.1 or may try the USB unit's address are only
 // safe where nothing but loopback exists.
@@ -185,6 +189,10 @@ bool TestStartup::sendKeys(const QString &title, const QVector<QStringList> &inp
     const QString window = x->findWindow('^' + title + '$');
     if (window.isEmpty() || !x->focusWindow(window))
         return false;
+    // Wine makes the window active for Windows a little after X gave it the
+    // focus, and a key before that reaches no widget.
+    if (ClientProcess::isWindowsExecutable(clientUnderTest()))
+        QTest::qWait(500);
     return std::all_of(input.begin(), input.end(),
                        [this](const QStringList &command) { return x->xdotool(command); });
 }
@@ -219,7 +227,7 @@ void TestStartup::refusedSetting()
     FakeUnit unit;
     QVERIFY(unit.listen({"127.0.0.21", "127.0.0.22"}));
 
-    QVERIFY(startClient(QStringLiteral(VELMO_CLIENT), settings));
+    QVERIFY(startClient(clientUnderTest(), settings));
     QVERIFY2(waitForWindow(settingsErrorTitle), "no message box");
     QVERIFY(!windowVisible(mainWindowTitle));
     QVERIFY(sendKeys(settingsErrorTitle, {{"key", "Return"}}));
@@ -239,9 +247,12 @@ void TestStartup::acceptedSetting_data()
     QTest::addColumn<QByteArrayList>("notLogged");
 
     const QByteArrayList translators{"qtTranslator ok", "qtBaseTranslator ok"};
-    QTest::newRow("Russian locale") << VELMO_CLIENT << "ru_RU.UTF-8" << (translators + QByteArrayList{fontLine})
-                                    << QByteArrayList();
-    QTest::newRow("C locale") << VELMO_CLIENT << "C" << QByteArrayList{fontLine} << translators;
+    QTest::newRow("Russian locale") << clientUnderTest() << "ru_RU.UTF-8"
+                                    << (translators + QByteArrayList{fontLine}) << QByteArrayList();
+    QTest::newRow("C locale") << clientUnderTest() << "C" << QByteArrayList{fontLine} << translators;
+    // The build without the font bundle is made only beside the client built here.
+    if (clientUnderTest() != QLatin1String(VELMO_CLIENT))
+        return;
     const QByteArray noFontLine = "VelmoScreenFont: could not be registered, the screens use a fallback font";
     QTest::newRow("font missing") << VELMO_CLIENT_WITHOUT_FONT << "C" << QByteArrayList{noFontLine}
                                   << QByteArrayList{fontLine};
@@ -284,7 +295,7 @@ void TestStartup::hostNameSetting()
     FakeUnit unit;
     QVERIFY(unit.listen({"127.0.0.1", "::1"}));
 
-    QVERIFY(startClient(QStringLiteral(VELMO_CLIENT), "[connection]\nremoteIp=localhost\n"));
+    QVERIFY(startClient(clientUnderTest(), "[connection]\nremoteIp=localhost\n"));
     QVERIFY2(unit.takeConnection(patience), "no connection to localhost");
     QVERIFY2(waitForWindow(mainWindowTitle), "no main window");
 }
@@ -311,10 +322,13 @@ void TestStartup::dialogAnswer()
     QFETCH(bool, windowShown);
     if (!privateNetwork())
         QSKIP(privateNetworkNeeded);
+    if (!unitAddress.isEmpty() && ClientProcess::isWindowsExecutable(clientUnderTest()))
+        QSKIP("under Wine the test's arrow key moves the focus to the next choice without choosing it "
+              "(typed by hand it chooses it)");
     FakeUnit unit;
     QVERIFY(unit.listen({unitAddress.isEmpty() ? QStringLiteral("127.0.0.1") : unitAddress}));
 
-    QVERIFY(startClient(QStringLiteral(VELMO_CLIENT), QByteArray()));
+    QVERIFY(startClient(clientUnderTest(), QByteArray()));
     QVERIFY2(waitForWindow(dialogTitle), "no dialog");
     QVERIFY(!windowVisible(mainWindowTitle));
     QVERIFY(sendKeys(dialogTitle, input));

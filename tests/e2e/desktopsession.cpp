@@ -10,8 +10,10 @@ const char windowTitle[] = "Экран ВЕЛМО-КС v5";
 
 DesktopSession::DesktopSession(int displayNumber, const QString &unitAddress)
     : address(unitAddress)
-    , x(displayNumber, 1, QStringLiteral("1024x768x24"))
-    , client(QStringLiteral(VELMO_CLIENT_PATH), unitAddress)
+    // A larger screen where the client is drawn scaled up, as on a laptop at
+    // 150 %, for which Windows would otherwise cut the window to the screen.
+    , x(displayNumber, 1, qEnvironmentVariable("VELMO_TEST_SCREEN", QStringLiteral("1024x768x24")))
+    , client(ClientProcess::underTest(QStringLiteral(VELMO_CLIENT_PATH)), unitAddress)
 {
 }
 
@@ -44,6 +46,11 @@ bool DesktopSession::startClient()
         return fail("no window titled " + QString::fromUtf8(windowTitle) + "; client output:\n"
                     + QString::fromLocal8Bit(client.logTail()));
     return x.focusWindow(window) || fail("cannot focus the client window");
+}
+
+bool DesktopSession::runsWindowsClient() const
+{
+    return ClientProcess::isWindowsExecutable(ClientProcess::underTest(QStringLiteral(VELMO_CLIENT_PATH)));
 }
 
 QByteArray DesktopSession::runTool(const QString &program, const QStringList &arguments) const

@@ -38,6 +38,8 @@ public:
     bool typeKeyAtOnce(const QString &key);
     QImage grabWindow();
     QString windowId() const { return window; }
+    // The client under test is a Windows build, run through Wine.
+    bool runsWindowsClient() const;
 
     // A script file in the session's folder, for --script.
     QString writeScript(const QByteArray &text);

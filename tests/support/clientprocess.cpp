@@ -1,5 +1,6 @@
 #include "clientprocess.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -15,14 +16,45 @@ ClientProcess::~ClientProcess()
     stop();
 }
 
-bool ClientProcess::start(const QProcessEnvironment &environment, QString *error)
+QString ClientProcess::underTest(const QString &built)
 {
-    // The client reads its settings beside its executable, so it runs from a copy.
-    const QString copy = folder.filePath(QFileInfo(executable).fileName());
+    const QString chosen = qEnvironmentVariable("VELMO_TEST_CLIENT");
+    return chosen.isEmpty() ? built : chosen;
+}
+
+bool ClientProcess::isWindowsExecutable(const QString &executable)
+{
+    return executable.endsWith(QLatin1String(".exe"), Qt::CaseInsensitive);
+}
+
+// The client reads its settings beside its executable, so it runs from a
+// copy; a Windows build also needs the DLLs and folders that came with it.
+bool ClientProcess::copyExecutable(const QString &copy, QString *error) const
+{
     if (!folder.isValid() || !QFile::copy(executable, copy)) {
         *error = QStringLiteral("cannot copy %1 to %2").arg(executable, copy);
         return false;
     }
+    if (!isWindowsExecutable(executable))
+        return true;
+    const QFileInfo original(executable);
+    const QStringList companions = original.dir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    for (const QString &name : companions) {
+        if (name == original.fileName() || name.compare(QLatin1String("VelmoScreen.ini"), Qt::CaseInsensitive) == 0)
+            continue;
+        if (!QFile::link(original.dir().absoluteFilePath(name), folder.filePath(name))) {
+            *error = QStringLiteral("cannot link %1 beside the client").arg(name);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool ClientProcess::start(const QProcessEnvironment &environment, QString *error)
+{
+    const QString copy = folder.filePath(QFileInfo(executable).fileName());
+    if (!copyExecutable(copy, error))
+        return false;
     QFile file(settingsPath());
     if (!settings.isNull() && (!file.open(QIODevice::WriteOnly) || file.write(settings) != settings.size())) {
         *error = QStringLiteral("cannot write ") + file.fileName();
@@ -35,7 +67,10 @@ bool ClientProcess::start(const QProcessEnvironment &environment, QString *error
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setStandardOutputFile(folder.filePath(QStringLiteral("client.log")));
     launched = std::chrono::steady_clock::now();
-    process.start(copy, QStringList());
+    if (isWindowsExecutable(copy))
+        process.start(QStringLiteral("wine"), { copy });
+    else
+        process.start(copy, QStringList());
     if (!process.waitForStarted(10000)) {
         *error = QStringLiteral("cannot start the client: ") + process.errorString();
         return false;
@@ -91,5 +126,7 @@ QByteArray ClientProcess::logTail(int bytes) const
         return QByteArray();
     if (bytes >= 0 && log.size() > bytes)
         log.seek(log.size() - bytes);
-    return log.readAll();
+    // A Windows program ends its lines of text with CR LF.
+    QByteArray text = log.readAll();
+    return isWindowsExecutable(executable) ? text.replace("\r\n", "\n") : text;
 }

@@ -12,10 +12,18 @@
 // file (by default one that points it at the given unit address), with its
 // output kept in a log file there. Reads the process's memory and processor
 // figures from /proc.
+//
+// VELMO_TEST_CLIENT, when set, names the client to run instead of the one
+// built here: the same tests then check another build of it. A Windows
+// executable (.exe) runs through Wine, with the files beside it (DLLs,
+// plugins, translations) linked into its folder.
 class ClientProcess
 {
 public:
     ClientProcess(const QString &executable, const QString &remoteIp);
+    // `built`, or the client that VELMO_TEST_CLIENT names.
+    static QString underTest(const QString &built);
+    static bool isWindowsExecutable(const QString &executable);
     ~ClientProcess();
     ClientProcess(const ClientProcess &) = delete;
     ClientProcess &operator=(const ClientProcess &) = delete;
@@ -46,6 +54,8 @@ public:
     std::chrono::steady_clock::time_point launchedAt() const { return launched; }
 
 private:
+    bool copyExecutable(const QString &copy, QString *error) const;
+
     QString executable;
     QByteArray settings;
     QString workingDirectory;

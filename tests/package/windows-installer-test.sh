@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# The Windows installer under Wine, as an administrator uses it: a silent
+# install into a fresh prefix; the installed client, set to a unit, starts,
+# connects and sends a key; a second install (an upgrade) keeps the edited
+# settings and puts the program back; the uninstaller leaves nothing behind.
+# Usage: windows-installer-test.sh SETUP_EXE WINE_PREFIX EMULATOR
+set -euo pipefail
+# xdotool matches the Cyrillic window title only in a UTF-8 locale.
+export LC_ALL=C.UTF-8
+installer=$1
+export WINEPREFIX=$2
+emulator=$3
+
+unit_address=127.0.0.200
+display=:200
+patience=60
+folder="$WINEPREFIX/drive_c/Program Files/VelmoScreen"
+shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/VelmoScreen.lnk"
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\VelmoScreen'
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    kill "${pids[@]}" 2>/dev/null || true
+    wineserver -k 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() { echo "windows installer: FAIL: $*" >&2; exit 1; }
+pass() { echo "windows installer: ok: $*"; }
+wait_for() { # seconds, command...
+    local deadline=$((SECONDS + $1)) && shift
+    until "$@"; do ((SECONDS < deadline)) || return 1; sleep 0.5; done
+}
+install() {
+    wine "$installer" /S
+    wineserver -w
+}
+registered() { wine reg query "$uninstall_key" /v UninstallString >/dev/null 2>&1; }
+
+install
+for file in VelmoScreen.exe velmo-unit-emulator.exe VelmoScreen.ini qt.conf platforms/qwindows.dll \
+            translations/qtbase_ru.qm uninstall.exe; do
+    [[ -f $folder/$file ]] || fail "$file is not installed"
+done
+[[ -f $shortcut ]] || fail "no Start-menu entry"
+registered || fail "not in the list of installed programs"
+grep -q '^;remoteIp=' "$folder/VelmoScreen.ini" || fail "the settings as shipped name a unit"
+pass "installed silently in $((SECONDS)) s: program, settings, Start-menu entry, uninstaller"
+
+printf '[connection]\r\nremoteIp=%s\r\n' "$unit_address" >"$folder/VelmoScreen.ini"
+cp "$folder/VelmoScreen.ini" "$work/edited.ini"
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+"$emulator" --listen "$unit_address" >"$work/keys" 2>"$work/emulator.log" &
+pids+=($!)
+wait_for "$patience" xdpyinfo -display "$display" >/dev/null 2>&1 || fail "Xvfb did not start"
+DISPLAY=$display wine 'C:\Program Files\VelmoScreen\VelmoScreen.exe' >"$work/client.log" 2>&1 &
+pids+=($!)
+wait_for "$patience" grep -q 'connected' "$work/emulator.log" ||
+    fail "the installed client did not connect: $(cat "$work/emulator.log" "$work/client.log")"
+find_window() { window=$(DISPLAY=$display xdotool search --onlyvisible --name '^Экран ВЕЛМО-КС v' | head -1); [[ -n $window ]]; }
+wait_for "$patience" find_window || fail "no window of the installed client"
+DISPLAY=$display xdotool windowfocus --sync "$window"
+# Wine makes the window active a little after X gave it the focus.
+sleep 0.5
+DISPLAY=$display xdotool key s
+wait_for "$patience" grep -qx 'KBD:8x20' "$work/keys" || fail "no key from the installed client"
+pass "the installed client connected to $unit_address and sent KBD:8x20"
+wineserver -k
+wineserver -w
+
+# As if the old version had one program file less and one plugin more.
+rm "$folder/VelmoScreen.exe"
+touch "$folder/platforms/qold.dll"
+install
+cmp -s "$folder/VelmoScreen.ini" "$work/edited.ini" || fail "the upgrade replaced the edited settings"
+[[ -f $folder/VelmoScreen.exe ]] || fail "the upgrade did not put the program back"
+[[ ! -e $folder/platforms/qold.dll ]] || fail "the upgrade left the old version's files"
+pass "an upgrade replaced the program and kept the edited VelmoScreen.ini"
+
+wine "$folder/uninstall.exe" /S
+wineserver -w
+# The uninstaller runs from a copy of itself and may finish after its caller.
+wait_for "$patience" test ! -e "$folder" || fail "left behind: $(find "$folder")"
+[[ ! -e $shortcut ]] || fail "the Start-menu entry is left"
+! registered || fail "still in the list of installed programs"
+pass "the uninstaller removed the folder, the Start-menu entry and the registry entry"

@@ -188,11 +188,18 @@ stop_background() {
 
 # The upper layers and /tmp live in a tmpfs of the namespace, mounted first
 # inside the work folder and then moved to /tmp, so that the package and the
-# emulator copied into it stay reachable wherever the build folder is.
+# emulator copied into it stay reachable wherever the build folder is. The
+# caller's folders given, which `cmake --install` reads and writes, are bound
+# there too and back at their own places afterwards: a checkout under /tmp
+# stays in sight, and what installing writes into a build folder under /var
+# is no write of the installation for the overlay to catch.
 private_system() {
-    local private=$work/private
+    local private=$work/private folder
     mount -t tmpfs -o mode=1777 tmpfs "$private"
     cp "$deb" "$emulator" "$private/"
+    for folder; do
+        mkdir -p "$private/caller$folder" && mount --bind "$folder" "$private/caller$folder"
+    done
     mount --move "$private" /tmp
     deb=/tmp/$(basename "$deb") emulator=/tmp/$(basename "$emulator")
     local dir
@@ -200,6 +207,9 @@ private_system() {
         mkdir -p "/tmp/overlay/$dir/upper" "/tmp/overlay/$dir/work"
         mount -t overlay overlay \
             -o "lowerdir=/$dir,upperdir=/tmp/overlay/$dir/upper,workdir=/tmp/overlay/$dir/work" "/$dir"
+    done
+    for folder; do
+        mkdir -p "$folder" && mount --bind "/tmp/caller$folder" "$folder"
     done
     ip link set lo up
     mkdir -m 1777 /tmp/.X11-unix
@@ -323,7 +333,15 @@ run_start_case() {
 
 install_test() {
     trap stop_background EXIT
-    private_system
+    # The build folder is used through a path under /tmp, as a checkout there
+    # has it (on a tmpfs of the namespace where it is elsewhere): the private
+    # /tmp must keep it in sight.
+    local folders=("$project" "$build")
+    if [[ $project/ != /tmp/* && $build/ != /tmp/* ]]; then
+        mount -t tmpfs tmpfs /tmp && mkdir /tmp/build && mount --bind "$build" /tmp/build
+        build=/tmp/build folders+=(/tmp/build)
+    fi
+    private_system "${folders[@]}"
     local install
     for install in "${prefix_installs[@]}"; do
         prefix_install_test "${install%%|*}" "${install#*|}"

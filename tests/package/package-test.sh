@@ -9,7 +9,9 @@
 #     /etc and /var whose upper layers live in a private tmpfs, a network
 #     with only loopback, a process tree that dies as a whole. There the build
 #     folder is first installed with `cmake --install --prefix` into a folder,
-#     which must write nothing outside it; then the package is installed with
+#     and with DESTDIR into another, each of which must write nothing outside
+#     it and keep an edited settings file when installed again; then the
+#     package is installed with
 #     dpkg, the client is started by its desktop entry's command under Xvfb,
 #     once with a unit address in the settings and once as shipped, and the
 #     package is purged.
@@ -48,6 +50,13 @@ main_categories=(AudioVideo Audio Video Development Education Game Graphics Netw
                  Settings System Utility)
 metainfo=/usr/share/metainfo/org.velmoscreen.VelmoScreen.metainfo.xml
 settings=/etc/velmoscreen/VelmoScreen.ini
+
+# Installs of the build folder, one a line: DESTDIR (none if empty) | prefix.
+# /usr/local is no system prefix: its settings stay under it.
+prefix_installs=(
+    "|/tmp/prefix"
+    "/tmp/staging|/usr/local"
+)
 
 # Start-up cases, one a line: name | settings written before the start ("-":
 # as shipped) | window that must appear | key typed there | line the unit must
@@ -179,11 +188,18 @@ stop_background() {
 
 # The upper layers and /tmp live in a tmpfs of the namespace, mounted first
 # inside the work folder and then moved to /tmp, so that the package and the
-# emulator copied into it stay reachable wherever the build folder is.
+# emulator copied into it stay reachable wherever the build folder is. The
+# caller's folders given, which `cmake --install` reads and writes, are bound
+# there too and back at their own places afterwards: a checkout under /tmp
+# stays in sight, and what installing writes into a build folder under /var
+# is no write of the installation for the overlay to catch.
 private_system() {
-    local private=$work/private
+    local private=$work/private folder
     mount -t tmpfs -o mode=1777 tmpfs "$private"
     cp "$deb" "$emulator" "$private/"
+    for folder; do
+        mkdir -p "$private/caller$folder" && mount --bind "$folder" "$private/caller$folder"
+    done
     mount --move "$private" /tmp
     deb=/tmp/$(basename "$deb") emulator=/tmp/$(basename "$emulator")
     local dir
@@ -191,6 +207,9 @@ private_system() {
         mkdir -p "/tmp/overlay/$dir/upper" "/tmp/overlay/$dir/work"
         mount -t overlay overlay \
             -o "lowerdir=/$dir,upperdir=/tmp/overlay/$dir/upper,workdir=/tmp/overlay/$dir/work" "/$dir"
+    done
+    for folder; do
+        mkdir -p "$folder" && mount --bind "/tmp/caller$folder" "$folder"
     done
     ip link set lo up
     mkdir -m 1777 /tmp/.X11-unix
@@ -203,26 +222,38 @@ private_system() {
     unset WAYLAND_DISPLAY XDG_CACHE_HOME XDG_CONFIG_HOME LC_ALL
 }
 
-# Installing the build folder into a folder of its own writes there alone: the
-# overlays' upper layers catch any write to /usr, /etc or /var, and the link
-# beside the client names the settings file installed with it. Under umask 002
-# (a group-writable default) the modes are still those of the package.
-prefix_install_test() {
-    local prefix=/tmp/prefix
-    step "cmake --install --prefix $prefix"
-    (umask 002 && cmake --install "$build" --prefix "$prefix") >/tmp/install.log 2>&1 ||
+# Under umask 002, a group-writable default.
+prefix_install() {
+    local destdir=$1 prefix=$2
+    (umask 002 && DESTDIR=$destdir cmake --install "$build" --prefix "$prefix") >/tmp/install.log 2>&1 ||
         { cat /tmp/install.log >&2; fail "cmake --install failed"; }
+}
+
+# Installing the build folder into a folder of its own (DESTDIR, or else the
+# prefix) writes there alone: the overlays' upper layers catch any write to
+# /usr, /etc or /var, and the link beside the client names the settings file
+# installed with it. The modes are still those of the package. Installing
+# again, as an update does, keeps the settings an administrator edited.
+prefix_install_test() {
+    local destdir=$1 prefix=$2
+    step "${destdir:+DESTDIR=$destdir }cmake --install --prefix $prefix"
+    prefix_install "$destdir" "$prefix"
     local dir changed=()
     for dir in usr etc var; do
         changed+=($(cd "/tmp/overlay/$dir/upper" && find . -mindepth 1 | sed "s|^\.|/$dir|"))
     done
-    ((${#changed[@]} == 0)) || fail "installing into $prefix changed ${changed[*]}"
+    ((${#changed[@]} == 0)) || fail "installing into $destdir$prefix changed ${changed[*]}"
     local actual expected
-    actual=$(tree_contents "$prefix")
-    expected=$(printf '%s\n' "${expected_contents[@]}" | sed "s|/usr/|$prefix/|; s|/etc/|$prefix/etc/|g" | sort)
+    actual=$(tree_contents "${destdir:-$prefix}")
+    expected=$(printf '%s\n' "${expected_contents[@]}" |
+        sed "s|/usr/|$prefix/|; s|/etc/|$prefix/etc/|g; s|^|$destdir|" | sort)
     [[ $actual == "$expected" ]] ||
         fail "installed with a prefix, contents differ:"$'\n'"$(diff <(echo "$expected") <(echo "$actual"))"
-    find "$prefix" -printf '%M %p\n' | check_modes "the folder installed to"
+    find "${destdir:-$prefix}" -printf '%M %p\n' | check_modes "the folder installed to"
+    local edited="remoteIp=$unit_address"
+    echo "$edited" >>"$destdir$prefix$settings"
+    prefix_install "$destdir" "$prefix"
+    grep -qx "$edited" "$destdir$prefix$settings" || fail "installing again replaced the edited $destdir$prefix$settings"
 }
 
 start_display() {
@@ -302,8 +333,19 @@ run_start_case() {
 
 install_test() {
     trap stop_background EXIT
-    private_system
-    prefix_install_test
+    # The build folder is used through a path under /tmp, as a checkout there
+    # has it (on a tmpfs of the namespace where it is elsewhere): the private
+    # /tmp must keep it in sight.
+    local folders=("$project" "$build")
+    if [[ $project/ != /tmp/* && $build/ != /tmp/* ]]; then
+        mount -t tmpfs tmpfs /tmp && mkdir /tmp/build && mount --bind "$build" /tmp/build
+        build=/tmp/build folders+=(/tmp/build)
+    fi
+    private_system "${folders[@]}"
+    local install
+    for install in "${prefix_installs[@]}"; do
+        prefix_install_test "${install%%|*}" "${install#*|}"
+    done
     local -a existed=()
     local entry path
     while read -r entry; do

@@ -1,5 +1,6 @@
 #include "emulatoroptions.h"
 
+#include "debugcommunicator.h"
 #include "floodsender.h"
 #include "relayserver.h"
 
@@ -38,7 +39,11 @@ const char description[] =
     "bytes pass unchanged both ways. If the unit cannot be reached or closes,\n"
     "the client's connection is closed, so that the client tries again. Lines\n"
     "a client sends before the unit is reached are dropped, as the client\n"
-    "drops keys typed while it is not connected. A client that shuts down its\n"
+    "drops keys typed while it is not connected. A line that the unit has not\n"
+    "acknowledged %2 ms after the relay got it drops the connection to the\n"
+    "unit, and whatever of it is still unsent, and closes the client's, as the\n"
+    "client does itself when connected to the unit directly: a key reaches the\n"
+    "unit within 2 s of the press or never. A client that shuts down its\n"
     "sending side has that passed on to the unit, and gets the unit's lines\n"
     "until the unit closes. At most %1 clients are relayed at a time; the\n"
     "relay refuses to relay to where it listens itself.\n"
@@ -104,7 +109,9 @@ bool parseEndpoint(const QString &text, QHostAddress *address, quint16 *port)
 EmulatorOptions::Outcome EmulatorOptions::parse(const QStringList &arguments)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromUtf8(description).arg(RelayServer::maxSessions));
+    parser.setApplicationDescription(QString::fromUtf8(description)
+                                         .arg(RelayServer::maxSessions)
+                                         .arg(DebugCommunicator::KeyDeliveryLimitMs));
     parser.addHelpOption();
     const QCommandLineOption listenOption(
         "listen", "Address to listen on (default 127.0.0.1).", "address", "127.0.0.1");

@@ -46,7 +46,8 @@ const char description[] =
     "unit within 2 s of the press or never. A client that shuts down its\n"
     "sending side has that passed on to the unit, and gets the unit's lines\n"
     "until the unit closes. At most %1 clients are relayed at a time; the\n"
-    "relay refuses to relay to where it listens itself.\n"
+    "relay refuses to relay to where it listens itself (an IPv4-mapped IPv6\n"
+    "address, ::ffff:a.b.c.d, counts as the IPv4 address a.b.c.d).\n"
     "With --record FILE everything that passes is written to FILE, line by\n"
     "line as it passes, as a script that --script plays back:\n"
     "  # 0 -- client 127.0.0.1:41000 connected\n"
@@ -102,6 +103,16 @@ bool parseEndpoint(const QString &text, QHostAddress *address, quint16 *port)
     }
     const bool portGiven = text.endsWith(QLatin1Char(':')) || !portText.isEmpty();
     return (!portGiven || parsePort(portText, port)) && parseAddress(host, address);
+}
+
+// The system takes an IPv4-mapped IPv6 address (::ffff:a.b.c.d) for the IPv4
+// address a.b.c.d, on either side of a connection.
+QHostAddress withoutIPv4Mapping(const QHostAddress &address)
+{
+    bool isIPv4 = false;
+    const QHostAddress ipv4(address.toIPv4Address(&isIPv4));
+    // Tolerant, the conversion would take ::1 for 127.0.0.1 as well.
+    return isIPv4 && ipv4.isEqual(address, QHostAddress::ConvertV4MappedToIPv4) ? ipv4 : address;
 }
 
 } // namespace
@@ -178,11 +189,13 @@ EmulatorOptions::Outcome EmulatorOptions::parse(const QStringList &arguments)
 
 bool EmulatorOptions::relaysToItself() const
 {
-    const bool listensEverywhere = address == QHostAddress(QHostAddress::Any)
-        || address == QHostAddress(QHostAddress::AnyIPv4) || address == QHostAddress(QHostAddress::AnyIPv6);
+    const QHostAddress listening = withoutIPv4Mapping(address);
+    const QHostAddress target = withoutIPv4Mapping(relayAddress);
+    const bool listensEverywhere = listening == QHostAddress(QHostAddress::Any)
+        || listening == QHostAddress(QHostAddress::AnyIPv4) || listening == QHostAddress(QHostAddress::AnyIPv6);
     return relayPort == port
-        && (relayAddress.isEqual(address, QHostAddress::StrictConversion)
-            || (listensEverywhere && isOwnAddress(relayAddress)));
+        && (target.isEqual(listening, QHostAddress::StrictConversion)
+            || (listensEverywhere && isOwnAddress(target)));
 }
 
 bool EmulatorOptions::isOwnAddress(const QHostAddress &candidate)

@@ -1,6 +1,7 @@
 #include "debugcommunicator.h"
 
 #include "deadpeerdetection.h"
+#include "deliverydeadline.h"
 
 #include <QAbstractSocket>
 #include <QDebug>
@@ -29,6 +30,12 @@ void DebugCommunicator::start(const QString &remoteIp)
     // The options need the connection's descriptor, which exists only from
     // the attempt on and is new for every attempt.
     connect(socket, &QTcpSocket::connected, this, &DebugCommunicator::tuneConnection);
+    keyDeadline = new DeliveryDeadline(socket, KeyDeliveryLimitMs, this);
+    connect(keyDeadline, &DeliveryDeadline::dropped, this, [](const QString &key) {
+        qDebug("Key \"%s\" not acknowledged by the unit within %d ms: connection dropped so that it never "
+               "arrives late",
+               qPrintable(key), KeyDeliveryLimitMs);
+    });
 
     checkConnection();
 
@@ -47,33 +54,13 @@ void DebugCommunicator::sendKbdPress(QString key)
         qDebug("Key \"%s\" dropped: not connected to the unit", qPrintable(key));
         return;
     }
-    keyBytesWritten += qMax<qint64>(socket->write("KBD:" + key.toUtf8() + "\n"), 0);
+    const qint64 written = socket->write("KBD:" + key.toUtf8() + "\n");
     // Out now rather than when the event loop next turns to the socket, which
     // behind a flood of screens is a whole pass of lines later.
     socket->flush();
-
     // The same holds for a line stuck behind a path that has gone quiet for a
     // while: the system would deliver it whenever the path comes back.
-    QTimer::singleShot(KeyDeliveryLimitMs, Qt::PreciseTimer, this,
-                       [this, connection = connectionNumber, keyEnd = keyBytesWritten, key] {
-                           dropConnectionIfKeyUnacknowledged(connection, keyEnd, key);
-                       });
-}
-
-void DebugCommunicator::dropConnectionIfKeyUnacknowledged(quint64 connection, qint64 keyEnd,
-                                                          const QString &key)
-{
-    if (connection != connectionNumber || socket->state() != QAbstractSocket::ConnectedState)
-        return;
-    const qint64 inSystem = unacknowledgedBytes(socket);
-    const qint64 pending = socket->bytesToWrite() + qMax<qint64>(inSystem, 0);
-    if (keyBytesWritten - pending >= keyEnd)
-        return;
-
-    qDebug("Key \"%s\" not acknowledged by the unit within %d ms: connection dropped so that it never "
-           "arrives late",
-           qPrintable(key), KeyDeliveryLimitMs);
-    abortDiscardingUnsent(socket);
+    keyDeadline->watch(written, key);
 }
 
 void DebugCommunicator::checkConnection()
@@ -96,8 +83,6 @@ void DebugCommunicator::tuneConnection()
     // unit with nothing to answer may hold back for tens of milliseconds.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     enableDeadPeerDetection(socket);
-    ++connectionNumber;
-    keyBytesWritten = 0;
 }
 
 void DebugCommunicator::clientDataAvailableToRead()

@@ -10,6 +10,8 @@ class QTcpSocket;
 class QTimer;
 QT_END_NAMESPACE
 
+class DeliveryDeadline;
+
 // The client's link to the control unit: keeps a TCP connection up by polling
 // it on a timer (the socket itself notices a unit that vanished), decodes the
 // unit's "UI" lines into screen updates and writes the operator's keys as
@@ -56,23 +58,19 @@ private:
 
     void resumeReadingSoon();
     void tuneConnection();
-    void dropConnectionIfKeyUnacknowledged(quint64 connection, qint64 keyEnd, const QString &key);
     void handleLine(const QByteArray &line);
     bool skipOverlongLine();
     void reportDroppedLine();
 
     QTcpSocket *socket = nullptr;
     QTimer *connectionTimer = nullptr;
+    DeliveryDeadline *keyDeadline = nullptr;
     QString remoteIp;
     // Bytes of an over-long line dropped so far; non-zero while the rest of
     // that line is being skipped.
     qint64 droppedLineLength = 0;
     // A pass over the lines left in the socket's buffer is queued.
     bool readingResumes = false;
-    // Connections made so far, and the bytes of key lines written to the
-    // current one: a key's check looks only at its own connection.
-    quint64 connectionNumber = 0;
-    qint64 keyBytesWritten = 0;
 };
 
 #endif // DEBUGCOMMUNICATOR_H

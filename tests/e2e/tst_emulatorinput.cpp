@@ -292,6 +292,10 @@ void TestEmulatorInput::rejectsBadOptions_data()
     QTest::newRow("relay to itself") << QStringList{ "--relay", "127.0.0.1" };
     QTest::newRow("relay to itself, listening everywhere")
         << QStringList{ "--listen", "0.0.0.0", "--relay", "127.0.0.3" };
+    QTest::newRow("relay to itself, IPv4-mapped")
+        << QStringList{ "--listen", "127.0.0.9", "--relay", "[::ffff:127.0.0.9]" };
+    QTest::newRow("relay to itself, listening IPv4-mapped")
+        << QStringList{ "--listen", "::ffff:127.0.0.9", "--relay", "127.0.0.9" };
     QTest::newRow("record to no file") << QStringList{ "--relay", "127.0.0.9", "--record", "" };
 }
 

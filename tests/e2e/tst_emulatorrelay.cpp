@@ -2,6 +2,7 @@
 #include "emulatoroptions.h"
 #include "emulatorprocess.h"
 #include "debugcommunicator.h"
+#include "firewall.h"
 #include "relayserver.h"
 #include "relaysession.h"
 #include "unitscript.h"
@@ -9,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -206,6 +208,7 @@ private slots:
     void recordsWhatTheUnitSent_data();
     void recordsWhatTheUnitSent();
     void dropsKeysWhileConnecting();
+    void keyIntoStalledPathNeverArrivesLate();
     void turnsAwayClientsPastTheBound();
     void slowClientGetsEverything();
     void halfClosedClientGetsTheAnswer();
@@ -522,6 +525,40 @@ void TestEmulatorRelay::dropsKeysWhileConnecting()
     QTRY_VERIFY_WITH_TIMEOUT(relay.errorOutput().contains("KBD:PUSK from client"), waitMs);
     QVERIFY(QRegularExpression("\n# \\d+ KBD:PUSK\n# \\d+ -- KBD:PUSK from client [^\n]* dropped: the unit at "
                                "127.0.0.131:21953 is not connected yet\n")
+                .match(QString::fromUtf8(readFile(recording)))
+                .hasMatch());
+}
+
+// The client counts a key as delivered once the relay has acknowledged it, so
+// the relay has to keep the client's promise on the path beyond: a key
+// received as that path stalls must never reach the unit when it comes back.
+void TestEmulatorRelay::keyIntoStalledPathNeverArrivesLate()
+{
+    if (!inPrivateNetwork())
+        QFAIL("this test changes the firewall: run it in a network namespace of its own, "
+              "through tests/private-network.sh as ctest does");
+    QTemporaryDir dir;
+    const QString recording = dir.filePath("session.txt");
+    EmulatorProcess unit;
+    QVERIFY2(unit.start(unitArguments()), unit.errorOutput());
+    EmulatorProcess relay;
+    QVERIFY2(relay.start(relayArguments(recording)), relay.errorOutput());
+    auto client = ClientSocket::connectTo(relayAddress);
+    QCOMPARE(readLines(client.get(), 1).size(), 1);
+    QSignalSpy closed(client.get(), &QTcpSocket::disconnected);
+
+    Firewall firewall;
+    QVERIFY(firewall.dropPacketsTo(unitAddress, EmulatorOptions::defaultPort));
+    client->write("KBD:PUSK\n");
+    client->flush();
+    QTest::qWait(4000);
+    QVERIFY(firewall.clear());
+    // A key still on its way would come now.
+    QTest::qWait(3000);
+    QCOMPARE(unit.receivedLines(), QByteArrayList());
+    QCOMPARE(closed.count(), 1);
+    QVERIFY(QRegularExpression("\n# \\d+ -- KBD:PUSK from client [^\n]* not acknowledged by the unit at "
+                               "127.0.0.131:21953 within 1800 ms")
                 .match(QString::fromUtf8(readFile(recording)))
                 .hasMatch());
 }

@@ -1,5 +1,6 @@
 #include "emulatoroptions.h"
 
+#include "debugcommunicator.h"
 #include "floodsender.h"
 #include "relayserver.h"
 
@@ -38,10 +39,15 @@ const char description[] =
     "bytes pass unchanged both ways. If the unit cannot be reached or closes,\n"
     "the client's connection is closed, so that the client tries again. Lines\n"
     "a client sends before the unit is reached are dropped, as the client\n"
-    "drops keys typed while it is not connected. A client that shuts down its\n"
+    "drops keys typed while it is not connected. A line that the unit has not\n"
+    "acknowledged %2 ms after the relay got it drops the connection to the\n"
+    "unit, and whatever of it is still unsent, and closes the client's, as the\n"
+    "client does itself when connected to the unit directly: a key reaches the\n"
+    "unit within 2 s of the press or never. A client that shuts down its\n"
     "sending side has that passed on to the unit, and gets the unit's lines\n"
     "until the unit closes. At most %1 clients are relayed at a time; the\n"
-    "relay refuses to relay to where it listens itself.\n"
+    "relay refuses to relay to where it listens itself (an IPv4-mapped IPv6\n"
+    "address, ::ffff:a.b.c.d, counts as the IPv4 address a.b.c.d).\n"
     "With --record FILE everything that passes is written to FILE, line by\n"
     "line as it passes, as a script that --script plays back:\n"
     "  # 0 -- client 127.0.0.1:41000 connected\n"
@@ -99,12 +105,24 @@ bool parseEndpoint(const QString &text, QHostAddress *address, quint16 *port)
     return (!portGiven || parsePort(portText, port)) && parseAddress(host, address);
 }
 
+// The system takes an IPv4-mapped IPv6 address (::ffff:a.b.c.d) for the IPv4
+// address a.b.c.d, on either side of a connection.
+QHostAddress withoutIPv4Mapping(const QHostAddress &address)
+{
+    bool isIPv4 = false;
+    const QHostAddress ipv4(address.toIPv4Address(&isIPv4));
+    // Tolerant, the conversion would take ::1 for 127.0.0.1 as well.
+    return isIPv4 && ipv4.isEqual(address, QHostAddress::ConvertV4MappedToIPv4) ? ipv4 : address;
+}
+
 } // namespace
 
 EmulatorOptions::Outcome EmulatorOptions::parse(const QStringList &arguments)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromUtf8(description).arg(RelayServer::maxSessions));
+    parser.setApplicationDescription(QString::fromUtf8(description)
+                                         .arg(RelayServer::maxSessions)
+                                         .arg(DebugCommunicator::KeyDeliveryLimitMs));
     parser.addHelpOption();
     const QCommandLineOption listenOption(
         "listen", "Address to listen on (default 127.0.0.1).", "address", "127.0.0.1");
@@ -171,11 +189,13 @@ EmulatorOptions::Outcome EmulatorOptions::parse(const QStringList &arguments)
 
 bool EmulatorOptions::relaysToItself() const
 {
-    const bool listensEverywhere = address == QHostAddress(QHostAddress::Any)
-        || address == QHostAddress(QHostAddress::AnyIPv4) || address == QHostAddress(QHostAddress::AnyIPv6);
+    const QHostAddress listening = withoutIPv4Mapping(address);
+    const QHostAddress target = withoutIPv4Mapping(relayAddress);
+    const bool listensEverywhere = listening == QHostAddress(QHostAddress::Any)
+        || listening == QHostAddress(QHostAddress::AnyIPv4) || listening == QHostAddress(QHostAddress::AnyIPv6);
     return relayPort == port
-        && (relayAddress.isEqual(address, QHostAddress::StrictConversion)
-            || (listensEverywhere && isOwnAddress(relayAddress)));
+        && (target.isEqual(listening, QHostAddress::StrictConversion)
+            || (listensEverywhere && isOwnAddress(target)));
 }
 
 bool EmulatorOptions::isOwnAddress(const QHostAddress &candidate)

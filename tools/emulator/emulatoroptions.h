@@ -31,7 +31,8 @@ public:
 
 private:
     // The relay's target is where it listens itself: the same address, or
-    // any of the machine's own when it listens on all of them.
+    // any of the machine's own when it listens on all of them, an IPv4-mapped
+    // IPv6 address on either side taken as the IPv4 address it maps.
     bool relaysToItself() const;
     static bool isOwnAddress(const QHostAddress &candidate);
     Outcome fail(const QString &message);

@@ -4,6 +4,7 @@
 #include "connectiontail.h"
 #include "deadpeerdetection.h"
 #include "debugcommunicator.h"
+#include "deliverydeadline.h"
 #include "sessionrecorder.h"
 
 #include <QTcpSocket>
@@ -17,6 +18,10 @@ RelaySession::RelaySession(QTcpSocket *client, int number, const QHostAddress &u
     : QObject(parent)
     , client(client)
     , unit(new QTcpSocket(this))
+    // The client counts a key as delivered once the relay has acknowledged
+    // it, so its promise of delivery within its limit or never has to be kept
+    // on the relay's path to the unit.
+    , unitDeadline(new DeliveryDeadline(unit, DebugCommunicator::KeyDeliveryLimitMs, this))
     , clientTail(new ConnectionTail(client->socketDescriptor(), this))
     , connectTimer(new QTimer(this))
     , number(number)
@@ -56,6 +61,7 @@ RelaySession::RelaySession(QTcpSocket *client, int number, const QHostAddress &u
         finish(QStringLiteral("client %1 went away: %2").arg(clientPeer, problem));
     });
     connect(unit, &QTcpSocket::connected, this, &RelaySession::unitConnected);
+    connect(unitDeadline, &DeliveryDeadline::dropped, this, &RelaySession::unitTooLate);
     // Queued, so that the socket has finished its own handling of the failure
     // before this closes it.
     connect(unit, &QTcpSocket::errorOccurred, this, &RelaySession::unitFailed, Qt::QueuedConnection);
@@ -151,6 +157,13 @@ void RelaySession::unitFailed()
     }
 }
 
+void RelaySession::unitTooLate(const QString &lines)
+{
+    finish(QStringLiteral("%1 from client %2 not acknowledged by the unit at %3 within %4 ms: connection "
+                          "to the unit dropped so that it never arrives late; closing client %2")
+               .arg(lines, clientPeer, unitName, QString::number(DebugCommunicator::KeyDeliveryLimitMs)));
+}
+
 void RelaySession::giveUpConnecting()
 {
     finish(QStringLiteral("the unit at %1 cannot be reached: no answer in %2 ms; closing client %3")
@@ -175,11 +188,26 @@ void RelaySession::forward(Direction direction, qint64 maxUnsent)
     busy = true;
     while (from->bytesAvailable() > 0 && to->bytesToWrite() < maxUnsent) {
         const QByteArray bytes = from->read(qMin(from->bytesAvailable(), maxUnsent - to->bytesToWrite()));
-        to->write(direction == Direction::ToUnit && droppingLineRest ? restAfterDroppedLine(bytes) : bytes);
+        if (direction == Direction::ToUnit)
+            writeToUnit(droppingLineRest ? restAfterDroppedLine(bytes) : bytes);
+        else
+            to->write(bytes);
         to->flush();
         record(direction, bytes);
     }
     busy = false;
+}
+
+// The deadline runs from here, just after the bytes came from the client,
+// unless they had to wait for room behind what the unit had not taken: then
+// bytes before them are overdue already.
+void RelaySession::writeToUnit(const QByteArray &bytes)
+{
+    if (bytes.isEmpty())
+        return;
+    const qint64 written = unit->write(bytes);
+    // Line ends as spaces, so that the note stays on one line of the recording.
+    unitDeadline->watch(written, QString::fromUtf8(bytes).simplified());
 }
 
 QByteArray RelaySession::restAfterDroppedLine(const QByteArray &bytes)

@@ -13,6 +13,7 @@ class QTimer;
 QT_END_NAMESPACE
 
 class ConnectionTail;
+class DeliveryDeadline;
 class SessionRecorder;
 
 // One client relayed to the unit over a connection of its own: bytes pass
@@ -21,9 +22,12 @@ class SessionRecorder;
 // reconnection takes over. Lines the client sends while the connection to the
 // unit is still being made are dropped, as the client itself drops keys typed
 // while it is not connected: a start or stop that arrives seconds late is
-// worse than one that is lost. A client that shuts down only its sending side
-// has that passed on to the unit, and gets the unit's lines until the unit
-// closes. Deletes itself once both are closed.
+// worse than one that is lost. For the same reason a line that the unit has
+// not acknowledged within the client's own limit drops the connection to the
+// unit, and whatever of it is still unsent, and closes the client's. A client
+// that shuts down only its sending side has that passed on to the unit, and
+// gets the unit's lines until the unit closes. Deletes itself once both are
+// closed.
 class RelaySession : public QObject
 {
     Q_OBJECT
@@ -60,9 +64,11 @@ private:
     void passHalfCloseOnceWritten();
     void forwardToTail(qint64 maxUnsent);
     void unitFailed();
+    void unitTooLate(const QString &lines);
     void giveUpConnecting();
     void forward(Direction direction, qint64 maxUnsent = maxUnsentBytes);
     void dropClientLines();
+    void writeToUnit(const QByteArray &bytes);
     QByteArray restAfterDroppedLine(const QByteArray &bytes);
     // `passedOn` false: the client's lines in `bytes` were dropped.
     void record(Direction direction, const QByteArray &bytes, bool passedOn = true);
@@ -72,6 +78,7 @@ private:
 
     QTcpSocket *const client;
     QTcpSocket *const unit;
+    DeliveryDeadline *const unitDeadline;
     // The client's connection after its socket has seen the client's end.
     ConnectionTail *const clientTail;
     QTimer *const connectTimer;

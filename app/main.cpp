@@ -1,12 +1,11 @@
 #include "debugcommunicator.h"
 #include "mainwindow.h"
-#include "screenfontsupplement.h"
+#include "screenfonts.h"
 #include "selectremotehostdlg.h"
 #include "velmoscreenform.h"
 
 #include <QApplication>
 #include <QDebug>
-#include <QFontDatabase>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QMessageBox>
@@ -14,21 +13,6 @@
 #include <QTranslator>
 
 static const char remoteIpKey[] = "connection/remoteIp";
-
-static void registerScreenFont()
-{
-    const int fontId = QFontDatabase::addApplicationFont(QStringLiteral(":/VelmoScreenFont.ttf"));
-    const QStringList families = QFontDatabase::applicationFontFamilies(fontId);
-    // Without the embedded font the screens fall back to a system font;
-    // the client stays usable, so say so and carry on.
-    if (families.isEmpty()) {
-        qWarning("VelmoScreenFont: could not be registered, the screens use a fallback font");
-        return;
-    }
-    qDebug() << "VelmoScreenFont: " << families.first();
-    if (ScreenFontSupplement::install().isEmpty())
-        qWarning("VelmoScreenSupplement: could not be registered, a few characters use a fallback font");
-}
 
 static void installIfLoaded(QTranslator &translator, bool loaded, const char *note)
 {
@@ -101,7 +85,7 @@ int main(int argc, char **argv)
     preferXWayland();
     QApplication app(argc, argv);
 
-    registerScreenFont();
+    ScreenFonts::install();
 
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
     const QString translationsPath = QLibraryInfo::path(QLibraryInfo::TranslationsPath);

@@ -3,6 +3,7 @@
 #include "screenfonts.h"
 #include "selectremotehostdlg.h"
 #include "velmoscreenform.h"
+#include "xwaylandpreference.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -61,22 +62,6 @@ static void skipOpenGlSetUp()
 {
     if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
         qputenv("QT_XCB_GL_INTEGRATION", "none");
-}
-
-// A Wayland compositor, not the client, decides the size of a maximised or
-// fullscreen window, and a client whose surface keeps another size (ours
-// keeps its maximum) is cut off with a protocol error: one click on the
-// maximise button of the toolkit's own title bar ended the program. Where the
-// session offers X as well (XWayland), the client runs there instead: the
-// window manager honours the size limit as on any X desktop, and the window
-// looks and behaves the same everywhere. This is the least surprising mend:
-// nothing about the window changes, and a platform named by the user (with
-// QT_QPA_PLATFORM or -platform) still wins.
-static void preferXWayland()
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
-        && !qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
 }
 
 int main(int argc, char **argv)

@@ -1,12 +1,12 @@
 #include "debugcommunicator.h"
 #include "mainwindow.h"
-#include "screenfontsupplement.h"
+#include "screenfonts.h"
 #include "selectremotehostdlg.h"
 #include "velmoscreenform.h"
+#include "xwaylandpreference.h"
 
 #include <QApplication>
 #include <QDebug>
-#include <QFontDatabase>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QMessageBox>
@@ -14,21 +14,6 @@
 #include <QTranslator>
 
 static const char remoteIpKey[] = "connection/remoteIp";
-
-static void registerScreenFont()
-{
-    const int fontId = QFontDatabase::addApplicationFont(QStringLiteral(":/VelmoScreenFont.ttf"));
-    const QStringList families = QFontDatabase::applicationFontFamilies(fontId);
-    // Without the embedded font the screens fall back to a system font;
-    // the client stays usable, so say so and carry on.
-    if (families.isEmpty()) {
-        qWarning("VelmoScreenFont: could not be registered, the screens use a fallback font");
-        return;
-    }
-    qDebug() << "VelmoScreenFont: " << families.first();
-    if (ScreenFontSupplement::install().isEmpty())
-        qWarning("VelmoScreenSupplement: could not be registered, a few characters use a fallback font");
-}
 
 static void installIfLoaded(QTranslator &translator, bool loaded, const char *note)
 {
@@ -79,29 +64,13 @@ static void skipOpenGlSetUp()
         qputenv("QT_XCB_GL_INTEGRATION", "none");
 }
 
-// A Wayland compositor, not the client, decides the size of a maximised or
-// fullscreen window, and a client whose surface keeps another size (ours
-// keeps its maximum) is cut off with a protocol error: one click on the
-// maximise button of the toolkit's own title bar ended the program. Where the
-// session offers X as well (XWayland), the client runs there instead: the
-// window manager honours the size limit as on any X desktop, and the window
-// looks and behaves the same everywhere. This is the least surprising mend:
-// nothing about the window changes, and a platform named by the user (with
-// QT_QPA_PLATFORM or -platform) still wins.
-static void preferXWayland()
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
-        && !qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
-}
-
 int main(int argc, char **argv)
 {
     skipOpenGlSetUp();
     preferXWayland();
     QApplication app(argc, argv);
 
-    registerScreenFont();
+    ScreenFonts::install();
 
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
     const QString translationsPath = QLibraryInfo::path(QLibraryInfo::TranslationsPath);

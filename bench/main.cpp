@@ -4,13 +4,12 @@
 
 #include "measurements.h"
 #include "resulttable.h"
-#include "screenfontsupplement.h"
+#include "screenfonts.h"
 
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <QFile>
-#include <QFontDatabase>
 
 #include <cstdio>
 
@@ -33,9 +32,8 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     // The offscreen platform's notes and the link's reports on bad lines are not results.
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
-    // The screens use the embedded font, as in the client.
-    QFontDatabase::addApplicationFont(QStringLiteral(":/VelmoScreenFont.ttf"));
-    ScreenFontSupplement::install();
+    // The screens use the embedded fonts, as in the client.
+    ScreenFonts::install();
     benchmark::Initialize(&argc, argv);
 
     // "--only=micro,throughput" runs some parts alone and "--screens=N" sizes the

@@ -73,7 +73,7 @@ private slots:
 
 void TestWindowGeometry::initTestCase()
 {
-    QVERIFY(ScreenTest::registerScreenFont() >= 0);
+    QVERIFY(ScreenFonts::install() >= 0);
 }
 
 void TestWindowGeometry::oversizedScreensKeepTheWindow_data()

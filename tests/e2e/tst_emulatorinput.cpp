@@ -59,6 +59,14 @@ void TestEmulatorInput::parsesScripts_data()
     QTest::newRow("steps marked with their client")
         << QByteArray("# 0 -- client 127.0.0.1:5000 connected\n3 {\"msg\":{}}\n# 9 @2 KBD:UP\n7 @2 {}")
         << QList<int>{ 3, 7 } << QByteArrayList{ "UI:{\"msg\":{}}\n", "UI:{}\n" };
+    // As many bytes before the line feed as a line may have, a carriage
+    // return before it counted.
+    for (const QByteArray end : { "\n", "\r\n" }) {
+        const QByteArray message =
+            "{\"msg\":\"" + QByteArray(int(UnitScript::maxLineBytes) - 11 - end.size(), 'x') + "\"}";
+        QTest::newRow(end.size() == 1 ? "longest line, LF" : "longest line, CR LF")
+            << "0 " + message + end << QList<int>{ 0 } << QByteArrayList{ "UI:" + message + end };
+    }
 }
 
 void TestEmulatorInput::parsesScripts()

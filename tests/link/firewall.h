@@ -19,6 +19,9 @@
 class Firewall
 {
 public:
+    // The rules go into the network namespace of the given path (such as
+    // /proc/PID/ns/net), or into the test's own when it is empty.
+    explicit Firewall(const QString &networkNamespace = QString()) : networkNamespace(networkNamespace) {}
     ~Firewall() { clear(); }
 
     // Drops every packet of the connection, both ways, as a network does
@@ -99,12 +102,16 @@ private:
     }
 
     // The command's output, or a null array when it failed.
-    static QByteArray nft(const QStringList &arguments, const QByteArray &input = QByteArray())
+    QByteArray nft(const QStringList &arguments, const QByteArray &input = QByteArray()) const
     {
         const QStringList paths = QString::fromLocal8Bit(qgetenv("PATH")).split(QLatin1Char(':'))
                                   + QStringList{ QStringLiteral("/usr/sbin"), QStringLiteral("/sbin") };
+        const QString nftProgram = QStandardPaths::findExecutable(QStringLiteral("nft"), paths);
         QProcess process;
-        process.start(QStandardPaths::findExecutable(QStringLiteral("nft"), paths), arguments);
+        if (networkNamespace.isEmpty())
+            process.start(nftProgram, arguments);
+        else
+            process.start(QStringLiteral("nsenter"), QStringList{ "--net=" + networkNamespace, nftProgram } + arguments);
         process.write(input);
         process.closeWriteChannel();
         if (!process.waitForFinished(10000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
@@ -116,6 +123,7 @@ private:
         return output.isNull() ? QByteArray("") : output;
     }
 
+    const QString networkNamespace;
     bool active = false;
 };
 

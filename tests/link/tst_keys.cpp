@@ -12,6 +12,8 @@ private slots:
     void keyLine_data();
     void keyLine();
     void keysArriveInPressOrder();
+    void deliveredKeyKeepsTheConnection_data();
+    void deliveredKeyKeepsTheConnection();
     void keyWhileUnconnectedIsNotSentLater_data();
     void keyWhileUnconnectedIsNotSentLater();
 };
@@ -49,6 +51,37 @@ void TestKeys::keysArriveInPressOrder()
         fixture.link.sendKbdPress(QLatin1String(key));
     const QByteArray wire("KBD:UP\nKBD:0\nKBD:F\nKBD:DOWN\n");
     QCOMPARE(fixture.receive(wire.size()), wire);
+}
+
+void TestKeys::deliveredKeyKeepsTheConnection_data()
+{
+    QTest::addColumn<bool>("reconnected");
+    QTest::newRow("same connection") << false;
+    QTest::newRow("connection made after the key") << true;
+}
+
+// The check that a key reached the unit in time must leave a healthy
+// connection up: the one the key went out on, or one made since.
+void TestKeys::deliveredKeyKeepsTheConnection()
+{
+    QFETCH(bool, reconnected);
+
+    LinkFixture fixture(ServerAddress);
+    QVERIFY(fixture.startConnected());
+    fixture.link.sendKbdPress("0");
+    QCOMPARE(fixture.receive(6), QByteArray("KBD:0\n"));
+    if (reconnected) {
+        fixture.peer->disconnectFromHost();
+        QTRY_COMPARE_WITH_TIMEOUT(fixture.linkSocket()->state(), QAbstractSocket::UnconnectedState, 15000);
+        // The tick, brought forward to come within the key's limit.
+        fixture.link.checkConnection();
+        QVERIFY(fixture.accept());
+    }
+    // Past the key's limit of 1.8 s.
+    QTest::qWait(2500);
+    QCOMPARE(fixture.linkSocket()->state(), QAbstractSocket::ConnectedState);
+    fixture.link.sendKbdPress("1");
+    QCOMPARE(fixture.receive(6), QByteArray("KBD:1\n"));
 }
 
 void TestKeys::keyWhileUnconnectedIsNotSentLater_data()

@@ -1,10 +1,9 @@
 #ifndef SCREENTEST_H
 #define SCREENTEST_H
 
-#include "screenfontsupplement.h"
+#include "screenfonts.h"
 #include "velmoscreenform.h"
 
-#include <QFontDatabase>
 #include <QMetaObject>
 #include <QString>
 #include <QWidget>
@@ -31,14 +30,6 @@ T *child(const QWidget &form, const char *name)
     if (!widget)
         qFatal("form has no %s", name);
     return widget;
-}
-
-// As the client does at start-up; returns the screen font's id.
-inline int registerScreenFont()
-{
-    const int id = QFontDatabase::addApplicationFont(QStringLiteral(":/VelmoScreenFont.ttf"));
-    ScreenFontSupplement::install();
-    return id;
 }
 
 } // namespace ScreenTest

@@ -163,7 +163,7 @@ private:
 
 void TestFontCoverage::initTestCase()
 {
-    QVERIFY(registerScreenFont() >= 0);
+    QVERIFY(ScreenFonts::install() >= 0);
     listed = listedCharacters();
     QVERIFY(listed.size() > 1000);
     screenFont = embeddedFont(QStringLiteral(":/VelmoScreenFont.ttf"));

@@ -61,7 +61,7 @@ void TestScreenFont::readableBeforeMain()
 
 void TestScreenFont::registersOneMonospacedFamily()
 {
-    const int id = ScreenTest::registerScreenFont();
+    const int id = ScreenFonts::install();
     QVERIFY(id >= 0);
     QCOMPARE(QFontDatabase::applicationFontFamilies(id), QStringList{ "Ubuntu Mono" });
 
@@ -103,7 +103,7 @@ void TestScreenFont::coverage()
 
 void TestScreenFont::cellsHaveOneWidth()
 {
-    QVERIFY(ScreenTest::registerScreenFont() >= 0);
+    QVERIFY(ScreenFonts::install() >= 0);
     QFont font(QStringLiteral("Ubuntu Mono"), 30, QFont::Bold);
     const QFontMetrics metrics(font);
     const int cell = metrics.horizontalAdvance(QLatin1Char('W'));

@@ -33,7 +33,7 @@ private:
 
 void TestScreenPixels::initTestCase()
 {
-    QVERIFY(registerScreenFont() >= 0);
+    QVERIFY(ScreenFonts::install() >= 0);
 }
 
 void TestScreenPixels::init()

@@ -1,6 +1,7 @@
 #include "desktopsession.h"
 
 #include <QFile>
+#include <QTest>
 
 namespace {
 
@@ -45,7 +46,16 @@ bool DesktopSession::startClient()
     if (window.isEmpty())
         return fail("no window titled " + QString::fromUtf8(windowTitle) + "; client output:\n"
                     + QString::fromLocal8Bit(client.logTail()));
-    return x.focusWindow(window) || fail("cannot focus the client window");
+    if (!x.focusWindow(window))
+        return fail("cannot focus the client window");
+    // Wine makes the window active for Windows a little after X gave it the
+    // focus, and keys before that reach no window; the focus is given again
+    // once it is.
+    if (runsWindowsClient()) {
+        QTest::qWait(1000);
+        return x.focusWindow(window) || fail("cannot focus the client window");
+    }
+    return true;
 }
 
 bool DesktopSession::runsWindowsClient() const

@@ -67,7 +67,7 @@ reference=$prefixes/linux-client.png
 QT_FONT_DPI=96 VELMO_SAVE_GRAB=$reference ctest --test-dir "$linux" --output-on-failure -R '^e2e\.screen$'
 e2e=$(new_prefix e2e "${stderr_logging[@]}")
 WINEPREFIX=$e2e VELMO_TEST_CLIENT=$client VELMO_REFERENCE_GRAB=$reference \
-    ctest --test-dir "$linux" --output-on-failure --parallel "$(nproc)" -R '^e2e\.(screen|keys|reconnect)$'
+    ctest --test-dir "$linux" --output-on-failure -R '^e2e\.(screen|keys|reconnect)$'
 WINEPREFIX=$e2e wineserver -w
 # Each start-up test has a network namespace of its own, and so a prefix
 # whose Wine server starts in it.

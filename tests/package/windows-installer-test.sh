@@ -55,6 +55,9 @@ pids+=($!)
 "$emulator" --listen "$unit_address" >"$work/keys" 2>"$work/emulator.log" &
 pids+=($!)
 wait_for "$patience" xdpyinfo -display "$display" >/dev/null 2>&1 || fail "Xvfb did not start"
+# The registry query above started a Wine server with no display; a client
+# started beside it would show its window on that server's invisible desktop.
+wineserver -w
 DISPLAY=$display wine 'C:\Program Files\VelmoScreen\VelmoScreen.exe' >"$work/client.log" 2>&1 &
 pids+=($!)
 wait_for "$patience" grep -q 'connected' "$work/emulator.log" ||

@@ -32,16 +32,6 @@ int shadedPixels(const QImage &image)
         - Pixels::count(image, Pixels::border) - Pixels::count(image, Pixels::alarm);
 }
 
-int differingPixels(const QImage &a, const QImage &b)
-{
-    int differing = 0;
-    for (int y = 0; y < a.height(); ++y) {
-        for (int x = 0; x < a.width(); ++x)
-            differing += a.pixel(x, y) != b.pixel(x, y);
-    }
-    return differing;
-}
-
 } // namespace
 
 // The client's window on a real X display, showing a scripted screen.
@@ -169,6 +159,7 @@ void TestE2eScreen::matchesReferenceGrab()
                             .arg(image.width()).arg(image.height()).arg(reference.width()).arg(reference.height()).arg(scale)));
     const QVector<Pixels::Band> rows = Pixels::bands(image, Pixels::text);
     const QVector<Pixels::Band> referenceRows = Pixels::bands(reference, Pixels::text);
+    QCOMPARE(rows.size(), referenceRows.size());
     for (int i = 0; i < rows.size(); ++i) {
         QVERIFY2(near(rows[i].top, referenceRows[i].top * scale, slack)
                      && near(rows[i].left, referenceRows[i].left * scale, slack)
@@ -180,9 +171,6 @@ void TestE2eScreen::matchesReferenceGrab()
     const double shaded = double(shadedPixels(image)) / (image.width() * image.height());
     const double referenceShaded = double(shadedPixels(reference)) / (reference.width() * reference.height());
     qInfo("shaded pixels: %.2f %% here, %.2f %% in the reference", 100 * shaded, 100 * referenceShaded);
-    if (image.size() == reference.size())
-        qInfo("pixels that differ from the reference: %d of %d", differingPixels(image, reference),
-              image.width() * image.height());
     QVERIFY2(shaded <= 2 * referenceShaded + 0.005, "the window looks scaled up, not drawn at its size");
 }
 

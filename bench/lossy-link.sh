@@ -29,6 +29,10 @@ if [ -z "${VELMO_LOSSY_INSIDE:-}" ]; then
     "$root/scripts/setup.sh" bench
     VELMO_LOSSY_INSIDE=1 exec unshare --net --fork --kill-child "$0" "$@"
 fi
+# Whatever the environment says, only a new namespace, which holds loopback
+# alone, is changed: never the machine's network.
+[ -z "$(ip -o link show | grep -v ': lo:')" ] ||
+    { echo "lossy-link.sh: not in a network namespace of its own" >&2; exit 2; }
 
 work=$(mktemp -d)
 pids=()

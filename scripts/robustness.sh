@@ -60,7 +60,7 @@ run_asan() {
     start=$SECONDS
     local logs=$asan_build/sanitizer-reports status=0
     sanitizer_env "$logs"
-    (cd "$asan_build" && ctest --output-on-failure --parallel "$jobs" --timeout 900) || status=$?
+    (cd "$asan_build" && "$root/scripts/ctest.sh" --output-on-failure --parallel "$jobs" --timeout 900) || status=$?
     fail_on_reports "$logs" || status=1
     elapsed "sanitizer test run" "$start"
     return "$status"
@@ -116,14 +116,29 @@ run_fuzz() {
     return "$status"
 }
 
+run_step() {
+    case $1 in
+        asan) run_asan ;;
+        fuzz) run_fuzz ;;
+        *) echo "robustness: unknown step '$1' (asan, fuzz)" >&2; exit 2 ;;
+    esac
+}
+
 "$root/scripts/setup.sh" robustness
+# set -e does not hold inside a function called from `||` or `if`, so a step
+# run that way would go on past a failed build and test the binaries of an
+# earlier one. One step runs here, where a failure ends the script; several
+# run each as a script of its own, so that every step runs and each stops at
+# its first failure.
+if ((${#steps[@]} == 1)); then
+    trap '(($? == 0)) || echo "robustness: ${steps[0]} FAILED in $SECONDS s" >&2' EXIT
+    run_step "${steps[0]}"
+    echo "robustness: passed in $SECONDS s"
+    exit 0
+fi
 overall=0
 for step in "${steps[@]}"; do
-    case $step in
-        asan) run_asan || overall=1 ;;
-        fuzz) run_fuzz || overall=1 ;;
-        *) echo "robustness: unknown step '$step' (asan, fuzz)" >&2; exit 2 ;;
-    esac
+    bash "$root/scripts/robustness.sh" "$step" || overall=1
 done
 echo "robustness: $([[ $overall == 0 ]] && echo passed || echo FAILED) in $SECONDS s"
 exit "$overall"

@@ -12,4 +12,4 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMO_QT_MAJOR=
 cmake --build "$build" --parallel "$(nproc)"
 
 cd "$build"
-ctest --output-on-failure --parallel "$(nproc)" --timeout 600 "$@"
+"$root/scripts/ctest.sh" --output-on-failure --parallel "$(nproc)" --timeout 600 "$@"

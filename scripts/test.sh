@@ -13,4 +13,4 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMO_BUILD_BEN
 cmake --build "$build" --parallel "$(nproc)"
 
 cd "$build"
-ctest --output-on-failure --parallel "$(nproc)" --timeout 600 "$@"
+"$root/scripts/ctest.sh" --output-on-failure --parallel "$(nproc)" --timeout 600 "$@"

@@ -3,14 +3,17 @@
 # starts the emulator on 127.0.0.1 and the client pointed at it. Closing the
 # window (or Ctrl-C) ends both. Arguments go to the emulator, for example
 #   ./scripts/run.sh --script my-screens.txt
-# The key lines that the client sends are printed here as they arrive.
+# The key lines that the client sends are printed here as they arrive. Without
+# a display the client runs on a virtual one.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
+# Without a desktop (an SSH session, a server) the window goes to a virtual
+# display of its own, which the set-up installs.
 if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} ]]; then
-    echo "run.sh: no display: DISPLAY is not set, so the client's window has nowhere to go." >&2
-    echo "run.sh: run it from a desktop session, or without one under Xvfb: xvfb-run -a $0" >&2
-    exit 1
+    "$root/scripts/setup.sh" virtual-display
+    echo "run.sh: no display (DISPLAY is not set): the client runs on a virtual one (Xvfb)" >&2
+    exec xvfb-run -a "$0" "$@"
 fi
 
 "$root/scripts/setup.sh"

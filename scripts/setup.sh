@@ -4,6 +4,7 @@
 # running it need. Each argument adds a group for one kind of run:
 #   test        the test suite (X tools, the Russian locale, the package test)
 #   package     the package test alone (Debian's validators, Xvfb, xdotool)
+#   virtual-display  Xvfb and xvfb-run, for the demo on a machine without a desktop
 #   robustness  the sanitizer and fuzz runs (clang), on top of the test group
 #   bench       the benchmark program, its profiler and bench/lossy-link.sh
 #   qt6         building against Qt 6 instead of Qt 5 (scripts/test-qt6.sh)
@@ -36,6 +37,8 @@ test_packages=(
     # The suite builds the benchmark program too, so that it keeps compiling.
     libbenchmark-dev libx11-dev libxtst-dev
 )
+# xvfb-run needs xauth, which Xvfb only recommends.
+virtual_display_packages=(xvfb xauth)
 robustness_packages=("${test_packages[@]}" clang libclang-rt-14-dev)
 bench_packages=(xvfb xdotool libbenchmark-dev libx11-dev libxtst-dev valgrind nftables iproute2 util-linux procps)
 # Qt 6's development packages bring its GL headers and platform plugins along.
@@ -54,11 +57,12 @@ for group in "$@"; do
     case $group in
         test) wanted+=("${test_packages[@]}"); russian_locale=true ;;
         package) wanted+=("${package_test_packages[@]}") ;;
+        virtual-display) wanted+=("${virtual_display_packages[@]}") ;;
         robustness) wanted+=("${robustness_packages[@]}"); russian_locale=true ;;
         bench) wanted+=("${bench_packages[@]}") ;;
         qt6) wanted+=("${qt6_packages[@]}") ;;
         windows) wanted+=("${windows_packages[@]}"); russian_locale=true; build_windows_qt=true ;;
-        *) echo "setup: unknown group '$group' (test, package, robustness, bench, qt6, windows)" >&2; exit 2 ;;
+        *) echo "setup: unknown group '$group' (test, package, virtual-display, robustness, bench, qt6, windows)" >&2; exit 2 ;;
     esac
 done
 

@@ -68,6 +68,13 @@ void DebugCommunicator::checkConnection()
     if (socket->state() == QAbstractSocket::ConnectedState)
         return;
 
+    // An attempt left over from the last tick has met a unit that does not
+    // answer, which the system tries again ever further apart, and the
+    // toolkit takes no second attempt meanwhile: a new one tries the unit at
+    // every tick.
+    if (socket->state() != QAbstractSocket::UnconnectedState)
+        socket->abort();
+
     // A line cut off by the lost connection ends here; the new connection
     // starts with a fresh one.
     if (droppedLineLength > 0)

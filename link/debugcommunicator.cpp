@@ -18,6 +18,14 @@ DebugCommunicator::DebugCommunicator(QObject *parent)
 {
 }
 
+// A key line the unit has not acknowledged yet goes with the connection
+// rather than arrive after the client has gone.
+DebugCommunicator::~DebugCommunicator()
+{
+    if (socket)
+        closeWithoutLateDelivery(socket);
+}
+
 void DebugCommunicator::start(const QString &remoteIp)
 {
     this->remoteIp = remoteIp;
@@ -90,6 +98,9 @@ void DebugCommunicator::tuneConnection()
     // unit with nothing to answer may hold back for tens of milliseconds.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     enableDeadPeerDetection(socket);
+    // Set now, so that a client killed or crashing with a key in flight
+    // resets the connection too.
+    discardUnacknowledgedOnClose(socket);
 }
 
 void DebugCommunicator::clientDataAvailableToRead()

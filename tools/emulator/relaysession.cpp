@@ -92,6 +92,9 @@ void RelaySession::unitConnected()
     // Through the relay the client cannot see the unit vanish: the relay's own
     // end answers it. So the relay has to notice, and close the client's end.
     enableDeadPeerDetection(unit);
+    // The client's keys in flight go with the connection however the relay
+    // ends, by Ctrl-C included.
+    discardUnacknowledgedOnClose(unit);
     report(QStringLiteral("client %1 relayed to the unit at %2").arg(clientPeer, unitName));
     droppingLineRest = clientLines.unfinishedLength() > 0;
     if (droppingLineRest)
@@ -256,7 +259,7 @@ void RelaySession::finish(const QString &reason)
     if (!clientHalfClosed || clientTail->bytesToWrite() == 0)
         clientTail->close();
     client->disconnectFromHost();
-    unit->disconnectFromHost();
+    closeWithoutLateDelivery(unit);
     for (QTcpSocket *socket : { client, unit })
         connect(socket, &QTcpSocket::stateChanged, this, &RelaySession::deleteOnceClosed);
     QTimer::singleShot(closeTimeoutMs, this, [this] {

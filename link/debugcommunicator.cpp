@@ -73,7 +73,9 @@ void DebugCommunicator::sendKbdPress(QString key)
 
 void DebugCommunicator::checkConnection()
 {
-    if (socket->state() == QAbstractSocket::ConnectedState)
+    // A connected socket is left alone, and a host name still being looked
+    // up to its resolver's own retries, which a new lookup would start over.
+    if (socket->state() == QAbstractSocket::ConnectedState || socket->state() == QAbstractSocket::HostLookupState)
         return;
 
     // An attempt left over from the last tick has met a unit that does not

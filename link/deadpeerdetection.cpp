@@ -161,6 +161,29 @@ bool setKeepAliveTimers(qintptr descriptor)
 } // namespace
 #endif
 
+namespace {
+
+// Lingering for no time makes closing reset the connection and throw the
+// queued bytes away instead of trying on to deliver them; not lingering is
+// the normal close. The same option and meaning on Windows; other systems
+// always deliver.
+bool lingerOnClose(QAbstractSocket *socket, bool deliverQueued)
+{
+#if defined(Q_OS_LINUX) || defined(Q_OS_WIN)
+    linger value{};
+    value.l_onoff = deliverQueued ? 0 : 1;
+    value.l_linger = 0;
+    return setsockopt(Descriptor(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER,
+                      reinterpret_cast<const char *>(&value), int(sizeof value))
+           == 0;
+#else
+    Q_UNUSED(socket);
+    return deliverQueued;
+#endif
+}
+
+} // namespace
+
 void enableDeadPeerDetection(QAbstractSocket *socket)
 {
     socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
@@ -204,18 +227,33 @@ qint64 unacknowledgedBytes(const QAbstractSocket *socket)
 #endif
 }
 
-void abortDiscardingUnsent(QAbstractSocket *socket)
+void discardUnacknowledgedOnClose(QAbstractSocket *socket)
 {
 #if defined(Q_OS_LINUX) || defined(Q_OS_WIN)
-    // Lingering for no time makes closing reset the connection and throw the
-    // queued bytes away instead of trying on to deliver them; the same
-    // option and meaning on Windows.
-    linger immediately{};
-    immediately.l_onoff = 1;
-    immediately.l_linger = 0;
-    if (setsockopt(Descriptor(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER,
-                   reinterpret_cast<const char *>(&immediately), int(sizeof immediately)) != 0)
-        qWarning("Connection dropped without discarding its queued bytes: %s", qPrintable(lastError()));
+    if (!lingerOnClose(socket, false))
+        qWarning("Closing the connection may still deliver its queued bytes: %s", qPrintable(lastError()));
+#else
+    Q_UNUSED(socket);
 #endif
+}
+
+void abortDiscardingUnsent(QAbstractSocket *socket)
+{
+    discardUnacknowledgedOnClose(socket);
     socket->abort();
+}
+
+// A reset may count as a fault at the peer, so it is kept for the closes
+// that it keeps bytes from arriving late.
+void closeWithoutLateDelivery(QAbstractSocket *socket)
+{
+    if (socket->state() != QAbstractSocket::ConnectedState) {
+        socket->abort();
+        return;
+    }
+    const bool allAcknowledged = socket->bytesToWrite() == 0 && unacknowledgedBytes(socket) == 0;
+    if (allAcknowledged && lingerOnClose(socket, true))
+        socket->disconnectFromHost();
+    else
+        abortDiscardingUnsent(socket);
 }

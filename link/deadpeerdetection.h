@@ -24,8 +24,17 @@ void enableDeadPeerDetection(QAbstractSocket *socket);
 // where the system does not tell.
 qint64 unacknowledgedBytes(const QAbstractSocket *socket);
 
+// From now on, however the connection is closed (the process's own end, by a
+// signal or a crash, included), whatever the peer has not acknowledged by then
+// is thrown away and the connection reset, rather than delivered late.
+void discardUnacknowledgedOnClose(QAbstractSocket *socket);
+
 // Drops the connection at once, and with it whatever the system still holds
 // for the peer, so that none of it can arrive later.
 void abortDiscardingUnsent(QAbstractSocket *socket);
+
+// Closes the connection normally when the peer has acknowledged everything
+// written to it, and as abortDiscardingUnsent() does otherwise.
+void closeWithoutLateDelivery(QAbstractSocket *socket);
 
 #endif // DEADPEERDETECTION_H

@@ -18,6 +18,14 @@ DebugCommunicator::DebugCommunicator(QObject *parent)
 {
 }
 
+// A key line the unit has not acknowledged yet goes with the connection
+// rather than arrive after the client has gone.
+DebugCommunicator::~DebugCommunicator()
+{
+    if (socket)
+        closeWithoutLateDelivery(socket);
+}
+
 void DebugCommunicator::start(const QString &remoteIp)
 {
     this->remoteIp = remoteIp;
@@ -65,8 +73,17 @@ void DebugCommunicator::sendKbdPress(QString key)
 
 void DebugCommunicator::checkConnection()
 {
-    if (socket->state() == QAbstractSocket::ConnectedState)
+    // A connected socket is left alone, and a host name still being looked
+    // up to its resolver's own retries, which a new lookup would start over.
+    if (socket->state() == QAbstractSocket::ConnectedState || socket->state() == QAbstractSocket::HostLookupState)
         return;
+
+    // An attempt left over from the last tick has met a unit that does not
+    // answer, which the system tries again ever further apart, and the
+    // toolkit takes no second attempt meanwhile: a new one tries the unit at
+    // every tick.
+    if (socket->state() != QAbstractSocket::UnconnectedState)
+        socket->abort();
 
     // A line cut off by the lost connection ends here; the new connection
     // starts with a fresh one.
@@ -83,6 +100,9 @@ void DebugCommunicator::tuneConnection()
     // unit with nothing to answer may hold back for tens of milliseconds.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     enableDeadPeerDetection(socket);
+    // Set now, so that a client killed or crashing with a key in flight
+    // resets the connection too.
+    discardUnacknowledgedOnClose(socket);
 }
 
 void DebugCommunicator::clientDataAvailableToRead()

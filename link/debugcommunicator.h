@@ -35,6 +35,7 @@ public:
     static constexpr int KeyDeliveryLimitMs = 1800;
 
     DebugCommunicator(QObject *parent = nullptr);
+    ~DebugCommunicator() override;
 
     void start(const QString &remoteIp);
 

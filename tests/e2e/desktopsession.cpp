@@ -87,6 +87,11 @@ bool DesktopSession::typeKeyAtOnce(const QString &key)
     return keyboard.waitForBytesWritten() || fail("xdotool takes no commands: " + keyboard.errorString());
 }
 
+bool DesktopSession::closeWindow()
+{
+    return x.closeWindow(window) || fail("cannot ask the client to close its window");
+}
+
 QImage DesktopSession::grabWindow()
 {
     return x.grabWindow(window).convertToFormat(QImage::Format_RGB32);

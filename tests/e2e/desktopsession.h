@@ -38,6 +38,9 @@ public:
     bool typeKeyAtOnce(const QString &key);
     QImage grabWindow();
     QString windowId() const { return window; }
+    // As the operator closes it; the client then ends.
+    bool closeWindow();
+    ClientProcess &clientProcess() { return client; }
     // The client under test is a Windows build, run through Wine.
     bool runsWindowsClient() const;
 

@@ -130,8 +130,9 @@ void TestEmulatorInput::failedParseKeepsEarlierScript()
 
 void TestEmulatorInput::recorderWritesWhatTheReaderPlays_data()
 {
-    // What the recorder sees, one "<ms> unit|client <bytes>" each, and the
-    // steps that the script reader then takes from its recording.
+    // What the recorder sees, one "<ms> unit|client <bytes>" or "<ms> connect"
+    // (a second client) each, and the steps that the script reader then takes
+    // from its recording.
     QTest::addColumn<QByteArrayList>("events");
     QTest::addColumn<QList<int>>("delays");
     QTest::addColumn<QByteArrayList>("lines");
@@ -151,6 +152,11 @@ void TestEmulatorInput::recorderWritesWhatTheReaderPlays_data()
         << QByteArrayList{ "0 unit UI:\v{}\n", "1 unit UI:{}\f\n", "2 unit UI:[1]\n", "3 unit UI:\"s\"\n",
                            "4 unit UI:\n", "5 unit LOG:{}\n", "6 unit UI:{\"a\":1}\n" }
         << QList<int>{ 6 } << QByteArrayList{ "UI:{\"a\":1}\n" };
+    // The clock runs on from the first client's connection.
+    QTest::newRow("a second client connecting mid-session")
+        << QByteArrayList{ "0 unit UI:{\"a\":1}\n", "1000 unit UI:{\"b\":2}\n", "1200 connect",
+                           "1500 unit UI:{\"c\":3}\n" }
+        << QList<int>{ 0, 1000, 500 } << QByteArrayList{ "UI:{\"a\":1}\n", "UI:{\"b\":2}\n", "UI:{\"c\":3}\n" };
 }
 
 void TestEmulatorInput::recorderWritesWhatTheReaderPlays()
@@ -174,6 +180,10 @@ void TestEmulatorInput::recorderWritesWhatTheReaderPlays()
             const QByteArray bytes = event.mid(fields.at(0).size() + fields.at(1).size() + 2);
             if (fields.at(1) == "client") {
                 recorder.clientLine(1, bytes);
+                continue;
+            }
+            if (fields.at(1) == "connect") {
+                recorder.clientConnected(2, "127.0.0.1:5001");
                 continue;
             }
             const QVector<LineReader::Line> read = unitLines.append(bytes);

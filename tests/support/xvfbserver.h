@@ -35,6 +35,9 @@ public:
     // Focuses the window and presses one key (xdotool key name) on it.
     bool typeKey(const QString &windowId, const QString &key) const;
     bool xdotool(const QStringList &arguments) const;
+    // Asks the window's program to close it, as a window manager does when
+    // the operator clicks the window's close button.
+    bool closeWindow(const QString &windowId) const;
 
     // Runs an X tool on the display and returns what it printed, or a null
     // array when it failed.

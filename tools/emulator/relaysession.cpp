@@ -92,6 +92,9 @@ void RelaySession::unitConnected()
     // Through the relay the client cannot see the unit vanish: the relay's own
     // end answers it. So the relay has to notice, and close the client's end.
     enableDeadPeerDetection(unit);
+    // The client's keys in flight go with the connection however the relay
+    // ends, by Ctrl-C included.
+    discardUnacknowledgedOnClose(unit);
     report(QStringLiteral("client %1 relayed to the unit at %2").arg(clientPeer, unitName));
     droppingLineRest = clientLines.unfinishedLength() > 0;
     if (droppingLineRest)
@@ -138,7 +141,7 @@ void RelaySession::forwardToTail(qint64 maxUnsent)
 
 void RelaySession::dropClientLines()
 {
-    record(Direction::ToUnit, client->readAll(), false);
+    record(Direction::ToUnit, client->readAll(), std::numeric_limits<int>::max());
 }
 
 void RelaySession::unitFailed()
@@ -188,12 +191,13 @@ void RelaySession::forward(Direction direction, qint64 maxUnsent)
     busy = true;
     while (from->bytesAvailable() > 0 && to->bytesToWrite() < maxUnsent) {
         const QByteArray bytes = from->read(qMin(from->bytesAvailable(), maxUnsent - to->bytesToWrite()));
+        const bool lineRestDropped = direction == Direction::ToUnit && droppingLineRest;
         if (direction == Direction::ToUnit)
-            writeToUnit(droppingLineRest ? restAfterDroppedLine(bytes) : bytes);
+            writeToUnit(lineRestDropped ? restAfterDroppedLine(bytes) : bytes);
         else
             to->write(bytes);
         to->flush();
-        record(direction, bytes);
+        record(direction, bytes, lineRestDropped ? 1 : 0);
     }
     busy = false;
 }
@@ -217,7 +221,7 @@ QByteArray RelaySession::restAfterDroppedLine(const QByteArray &bytes)
     return droppingLineRest ? QByteArray() : bytes.mid(lineEnd + 1);
 }
 
-void RelaySession::record(Direction direction, const QByteArray &bytes, bool passedOn)
+void RelaySession::record(Direction direction, const QByteArray &bytes, int droppedLines)
 {
     const bool fromUnit = direction == Direction::ToClient;
     // Without a recording the unit's lines go nowhere but to the client.
@@ -225,6 +229,7 @@ void RelaySession::record(Direction direction, const QByteArray &bytes, bool pas
         return;
     LineReader &lines = fromUnit ? unitLines : clientLines;
     for (const LineReader::Line &line : lines.append(bytes)) {
+        const bool passedOn = droppedLines-- <= 0;
         if (line.isDropped()) {
             if (recorder) {
                 recorder->event(number, QStringLiteral("a line of %1 bytes from the %2, not recorded")
@@ -234,14 +239,22 @@ void RelaySession::record(Direction direction, const QByteArray &bytes, bool pas
         } else if (fromUnit) {
             recorder->unitLine(number, line);
         } else {
-            emit clientLineReceived(line.text);
             if (recorder)
                 recorder->clientLine(number, line.text);
-            if (!passedOn)
-                report(QStringLiteral("%1 from client %2 dropped: the unit at %3 is not connected yet")
-                           .arg(QString::fromUtf8(line.text), clientPeer, unitName));
+            if (passedOn)
+                emit clientLineReceived(line.text);
+            else
+                reportDroppedLine(line.text);
         }
     }
+}
+
+void RelaySession::reportDroppedLine(const QByteArray &line)
+{
+    const QString reason = unitWasConnected ? QStringLiteral("begun before the unit at %1 was connected")
+                                            : QStringLiteral("the unit at %1 is not connected yet");
+    report(QStringLiteral("%1 from client %2 dropped: %3")
+               .arg(QString::fromUtf8(line), clientPeer, reason.arg(unitName)));
 }
 
 void RelaySession::finish(const QString &reason)
@@ -256,7 +269,7 @@ void RelaySession::finish(const QString &reason)
     if (!clientHalfClosed || clientTail->bytesToWrite() == 0)
         clientTail->close();
     client->disconnectFromHost();
-    unit->disconnectFromHost();
+    closeWithoutLateDelivery(unit);
     for (QTcpSocket *socket : { client, unit })
         connect(socket, &QTcpSocket::stateChanged, this, &RelaySession::deleteOnceClosed);
     QTimer::singleShot(closeTimeoutMs, this, [this] {

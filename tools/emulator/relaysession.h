@@ -52,7 +52,7 @@ public:
     static QString endpointName(const QHostAddress &address, quint16 port);
 
 signals:
-    // A line the client sent, without its line end.
+    // A line of the client's passed on to the unit, without its line end.
     void clientLineReceived(const QByteArray &line);
     void closed();
 
@@ -70,8 +70,10 @@ private:
     void dropClientLines();
     void writeToUnit(const QByteArray &bytes);
     QByteArray restAfterDroppedLine(const QByteArray &bytes);
-    // `passedOn` false: the client's lines in `bytes` were dropped.
-    void record(Direction direction, const QByteArray &bytes, bool passedOn = true);
+    // The first `droppedLines` of the client's lines that `bytes` complete
+    // were dropped, not passed on.
+    void record(Direction direction, const QByteArray &bytes, int droppedLines = 0);
+    void reportDroppedLine(const QByteArray &line);
     void finish(const QString &reason);
     void deleteOnceClosed();
     void report(const QString &text);

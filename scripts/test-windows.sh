@@ -73,12 +73,12 @@ e2e=$(new_prefix e2e "${stderr_logging[@]}")
 WINEPREFIX=$e2e VELMO_TEST_CLIENT=$client VELMO_REFERENCE_GRAB=$reference \
     ctest --test-dir "$linux" --no-tests=error --output-on-failure -R '^e2e\.(screen|keys|reconnect)$'
 WINEPREFIX=$e2e wineserver -w
-# Each start-up test has a network namespace of its own, and so a prefix
+# Each of these tests has a network namespace of its own, and so a prefix
 # whose Wine server starts in it.
-for test in settings dialog; do
-    startup=$(new_prefix "startup-$test" "${stderr_logging[@]}")
-    WINEPREFIX=$startup VELMO_TEST_CLIENT=$client \
-        ctest --test-dir "$linux" --no-tests=error --output-on-failure -R "^app\.startup\.$test\$"
+for test in app.startup.settings app.startup.dialog e2e.reconnect.keyinflight; do
+    private=$(new_prefix "$test" "${stderr_logging[@]}")
+    WINEPREFIX=$private VELMO_TEST_CLIENT=$client \
+        ctest --test-dir "$linux" --no-tests=error --output-on-failure -R "^${test//./\\.}\$"
 done
 
 echo "== The Windows client at 150 % display scaling"

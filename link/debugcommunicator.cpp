@@ -129,16 +129,17 @@ void DebugCommunicator::resumeReadingSoon()
 // message only after every posted message. A socket that is listened to
 // while the unit keeps sending always has its next notification posted, so
 // under a flood neither the keys nor the queued passes would come. With the
-// read buffer capped at what it holds Qt stops listening to the socket, and
-// notifications stop until the buffer is uncapped.
+// read buffer capped below what it holds Qt stops listening to the socket
+// until the cap is lifted. The cap of one byte is never the buffer's full
+// size: were it, lifting it would be ignored (Qt acts only on a new size).
 void DebugCommunicator::pauseIntake()
 {
-    socket->setReadBufferSize(socket->bytesAvailable());
+    socket->setReadBufferSize(1);
 }
 
-// Qt listens again at once when the buffer is uncapped, also with the rest of
-// a line in it (otherwise only once the buffer has been read empty). Costs
-// nothing when the intake was not paused.
+// Qt listens again once the cap is lifted, also with the rest of a line left
+// in the buffer (reading alone restarts it only once the buffer has been read
+// empty). Costs nothing when the intake was not paused.
 void DebugCommunicator::resumeIntake()
 {
     socket->setReadBufferSize(ReadBufferSize);

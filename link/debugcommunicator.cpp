@@ -31,9 +31,7 @@ void DebugCommunicator::start(const QString &remoteIp)
     this->remoteIp = remoteIp;
 
     socket = new QTcpSocket(this);
-    // One byte more than the longest line, so that the byte after a
-    // maximal line body can still be seen to be its line feed.
-    socket->setReadBufferSize(MaxLineLength + 1);
+    socket->setReadBufferSize(ReadBufferSize);
     connect(socket, SIGNAL(readyRead()), this, SLOT(clientDataAvailableToRead()));
     // The options need the connection's descriptor, which exists only from
     // the attempt on and is new for every attempt.
@@ -117,11 +115,13 @@ void DebugCommunicator::clientDataAvailableToRead()
     pass.start();
     while (socket->canReadLine()) {
         if (pass.elapsed() >= ReadPassMs) {
+            pauseIntake();
             resumeReadingSoon();
             return;
         }
         handleLine(socket->readLine());
     }
+    resumeIntake();
 
     // What is left holds no line feed. The read buffer stops one byte past
     // the longest line, so a full buffer means the line is too long.
@@ -140,6 +140,29 @@ void DebugCommunicator::resumeReadingSoon()
         readingResumes = false;
         clientDataAvailableToRead();
     }, Qt::QueuedConnection);
+}
+
+// While lines wait for a later pass the socket takes in nothing more, so that
+// the event loop runs dry between passes. Qt 5's Windows event loop hands
+// posted events (the passes, and the key presses on their way to the window)
+// on only once the thread's message queue is empty, and Windows returns a key
+// message only after every posted message. A socket that is listened to
+// while the unit keeps sending always has its next notification posted, so
+// under a flood neither the keys nor the queued passes would come. With the
+// read buffer capped below what it holds Qt stops listening to the socket
+// until the cap is lifted. The cap of one byte is never the buffer's full
+// size: were it, lifting it would be ignored (Qt acts only on a new size).
+void DebugCommunicator::pauseIntake()
+{
+    socket->setReadBufferSize(1);
+}
+
+// Qt listens again once the cap is lifted, also with the rest of a line left
+// in the buffer (reading alone restarts it only once the buffer has been read
+// empty). Costs nothing when the intake was not paused.
+void DebugCommunicator::resumeIntake()
+{
+    socket->setReadBufferSize(ReadBufferSize);
 }
 
 void DebugCommunicator::handleLine(const QByteArray &line)

@@ -56,8 +56,13 @@ public slots:
 private:
     // Longest stretch of line handling before other events get their turn.
     static constexpr int ReadPassMs = 5;
+    // One byte more than the longest line, so that the byte after a maximal
+    // line body can still be seen to be its line feed.
+    static constexpr qint64 ReadBufferSize = MaxLineLength + 1;
 
     void resumeReadingSoon();
+    void pauseIntake();
+    void resumeIntake();
     void tuneConnection();
     void handleLine(const QByteArray &line);
     bool skipOverlongLine();

@@ -201,10 +201,6 @@ void TestE2eKeys::keysOvertakeFlood()
         QVERIFY2(flooded.typeKeyAtOnce("Up"), qPrintable(flooded.lastError));
         while (flooded.emulator.receivedLines().size() == before && sincePress.elapsed() < DesktopSession::waitMs)
             flooded.emulator.process.waitForReadyRead(int(DesktopSession::waitMs - sincePress.elapsed()));
-        if (flooded.runsWindowsClient())
-            QEXPECT_FAIL("", "Qt 5's Windows event loop hands a key to the window only once its message queue "
-                             "runs empty, which the flood's socket messages never let it (seen under Wine)",
-                         Abort);
         QCOMPARE(flooded.emulator.receivedLines().mid(before), QByteArrayList{ "KBD:UP" });
         delaysMs << sincePress.elapsed();
         // Uneven gaps, so that the keys fall at every point of a pass.

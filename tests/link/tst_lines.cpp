@@ -100,6 +100,16 @@ void TestLines::lines_data()
         << QByteArrayList{"UI:{\"msg\":{\"text\":\"x\"}}", "\n"} << QStringList{"msg 0 x| 0"};
     QTest::newRow("split between tag and colon")
         << QByteArrayList{"UI", ":{\"autopilot\":{}}\nUI:{\"msg\":", "{}}\n"} << QStringList{"autopilot |", "msg 0 | 0"};
+
+    // Two read buffers' worth in one write: many passes, the intake paused
+    // between them, often with part of a line left in the buffer.
+    QByteArray backlog;
+    QStringList backlogEvents;
+    for (int i = 0; backlog.size() <= 2 * LineLimit; ++i) {
+        backlog += autopilotLine(QByteArray::number(i));
+        backlogEvents << QStringLiteral("autopilot %1|").arg(i);
+    }
+    QTest::newRow("backlog of two read buffers") << QByteArrayList{backlog} << backlogEvents;
 }
 
 // Each case is followed by a marker line, so the case is complete once the

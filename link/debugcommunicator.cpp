@@ -18,9 +18,10 @@ DebugCommunicator::DebugCommunicator(QObject *parent)
 {
 }
 
-void DebugCommunicator::start(const QString &remoteIp)
+void DebugCommunicator::start(const QString &remoteIp, quint16 port)
 {
     this->remoteIp = remoteIp;
+    remotePort = port;
 
     socket = new QTcpSocket(this);
     // One byte more than the longest line, so that the byte after a
@@ -35,6 +36,13 @@ void DebugCommunicator::start(const QString &remoteIp)
         qDebug("Key \"%s\" not acknowledged by the unit within %d ms: connection dropped so that it never "
                "arrives late",
                qPrintable(key), KeyDeliveryLimitMs);
+    });
+    connect(keyDeadline, &DeliveryDeadline::dropped, this, &DebugCommunicator::keyDropped);
+    connect(socket, &QTcpSocket::connected, this, &DebugCommunicator::connected);
+    connect(socket, &QTcpSocket::disconnected, this, &DebugCommunicator::disconnected);
+    connect(socket, &QTcpSocket::errorOccurred, this, [this] {
+        if (socket->state() != QAbstractSocket::ConnectedState)
+            emit connectionFailed(socket->errorString());
     });
 
     checkConnection();
@@ -73,7 +81,7 @@ void DebugCommunicator::checkConnection()
     if (droppedLineLength > 0)
         reportDroppedLine();
 
-    socket->connectToHost(remoteIp, UnitPort, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+    socket->connectToHost(remoteIp, remotePort, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
 }
 
 void DebugCommunicator::tuneConnection()
@@ -196,4 +204,5 @@ void DebugCommunicator::onUIMsg(QByteArray msg)
         const bool visible = screen.value(QLatin1String("visible")).toBool(false);
         emit msgScreenReceived(visible, text, mask, isAlarm);
     }
+    emit uiMessageHandled();
 }

@@ -1,4 +1,5 @@
 #include "emulatorprocess.h"
+#include "firewall.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -100,7 +101,8 @@ private slots:
     void refusesBadInput_data();
     void refusesBadInput();
     void unitNotReached();
-    void unitClosesMidScript();
+    void connectionLost_data();
+    void connectionLost();
     void exampleScriptAndJUnitReport();
     void recordingBecomesAPassingScript();
 };
@@ -225,28 +227,49 @@ void TestDrive::unitNotReached()
     QCOMPARE(readJUnit(junit, &suite).value(0).result, QStringLiteral("skipped"));
 }
 
-void TestDrive::unitClosesMidScript()
+void TestDrive::connectionLost_data()
 {
+    QTest::addColumn<bool>("unitCloses");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("unit closes") << true << QStringLiteral("ERROR %1:4: the unit at 127.0.0.140:21953 closed the connection");
+    QTest::newRow("key not acknowledged")
+        << false << QStringLiteral("ERROR %1:4: the unit did not acknowledge the key \"UP\" within 1800 ms");
+}
+
+void TestDrive::connectionLost()
+{
+    QFETCH(bool, unitCloses);
+    QFETCH(QString, error);
+    if (!inPrivateNetwork())
+        QFAIL("this test changes the firewall: run it in a network namespace of its own, "
+              "through tests/private-network.sh as ctest does");
     QTemporaryDir dir;
     const QString screens = writeFile(dir, "screens.txt", "0 {\"autopilot\":{\"text\":\"HELLO\",\"mask\":\"\"}}");
-    const QString script = writeFile(dir, "s.txt", "expect \"HELLO\"\nwait 4000\nexpect \"HELLO\"");
+    const QString script = writeFile(dir, "s.txt", "expect \"HELLO\"\nwait 1000\nkey UP\nwait 5000\nkey DOWN");
     const QString junit = dir.filePath("report.xml");
     EmulatorProcess unit;
     QVERIFY2(unit.start({ "--listen", unitAddress, "--script", screens }), unit.errorOutput());
     QProcess process;
-    process.start(QStringLiteral(VELMO_DRIVE_PATH), { "--unit", unitAddress, "--junit", junit, script });
+    process.start(QStringLiteral(VELMO_DRIVE_PATH), { "--unit", unitAddress, "--junit", junit, script, script });
     QTRY_COMPARE_WITH_TIMEOUT(unit.connectionCount(), 1, 5000);
-    unit.stop();
-    QVERIFY(process.waitForFinished(3000));
+    Firewall firewall;
+    if (unitCloses) {
+        QTest::qWait(1500);
+        unit.stop();
+    } else {
+        QVERIFY(firewall.dropPacketsTo(unitAddress, 21953));
+    }
+    QVERIFY(process.waitForFinished(5000));
     const QByteArray out = process.readAllStandardOutput();
     QCOMPARE(process.exitCode(), 3);
-    QVERIFY2(out.startsWith(QStringLiteral("ERROR %1:2: the unit at %2:21953 closed the connection")
-                                .arg(script, unitAddress)
-                                .toUtf8()),
-             out);
+    QVERIFY2(out.startsWith(error.arg(script).toUtf8()), out);
+    QVERIFY2(out.endsWith("0 passed, 1 failed, 1 not run\n"), out);
     QXmlStreamAttributes suite;
-    QCOMPARE(readJUnit(junit, &suite).value(0).result, QStringLiteral("error"));
-    QCOMPARE(suite.value("errors").toString(), QStringLiteral("1"));
+    const QVector<TestCase> cases = readJUnit(junit, &suite);
+    QCOMPARE(cases.value(0).result, QStringLiteral("error"));
+    QCOMPARE(cases.value(1).result, QStringLiteral("skipped"));
+    QVERIFY(!unit.receivedLines().contains("KBD:DOWN"));
 }
 
 void TestDrive::exampleScriptAndJUnitReport()

@@ -46,6 +46,8 @@ DriveSession::DriveSession(const Settings &settings, const QVector<DriveScript> 
     }
     state->follow(link);
     connectDeadline->setSingleShot(true);
+    // A coarse timer may give up to 5 % early.
+    connectDeadline->setTimerType(Qt::PreciseTimer);
     connect(connectDeadline, &QTimer::timeout, this, &DriveSession::giveUpConnecting);
     connect(link, &DebugCommunicator::connectionFailed, this, &DriveSession::retryConnecting);
     connect(link, &DebugCommunicator::connected, this, [this] {

@@ -71,6 +71,12 @@ void DebugCommunicator::sendKbdPress(QString key)
     keyDeadline->watch(written, key);
 }
 
+bool DebugCommunicator::keysAcknowledged() const
+{
+    return socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() == 0
+        && unacknowledgedBytes(socket) == 0;
+}
+
 void DebugCommunicator::checkConnection()
 {
     if (socket->state() == QAbstractSocket::ConnectedState)

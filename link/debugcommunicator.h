@@ -43,6 +43,10 @@ public:
     // socket.
     void onUIMsg(QByteArray msg);
 
+    // Every key line written on the current connection has reached the unit,
+    // as far as the system tells; false while that is not known.
+    bool keysAcknowledged() const;
+
 signals:
     void autopilotScreenReceived(QString screen, QString mask);
     void msgScreenReceived(bool visible, QString screen, QString mask, bool isAlarm);

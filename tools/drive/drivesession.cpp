@@ -16,6 +16,7 @@
 namespace {
 
 constexpr int retryIntervalMs = 250;
+constexpr int acknowledgementPollMs = 10;
 
 void print(const QString &text)
 {
@@ -132,7 +133,7 @@ void DriveSession::runNextScript()
     while (index < results.size() && results.at(index).outcome != ScriptResult::Outcome::NotRun)
         ++index;
     if (index == results.size()) {
-        finishAfterKeysAreAcknowledged();
+        finish();
         return;
     }
     runner = new ScriptRunner(scripts.at(index), link, state, settings.timeoutMs, settings.capturesFolder, this);
@@ -145,18 +146,42 @@ void DriveSession::runNextScript()
 
 void DriveSession::scriptFinished(const ScriptRunner::Failure *failure)
 {
+    if (!failure) {
+        passOnceKeysAreAcknowledged();
+        return;
+    }
     ScriptResult &result = results[current];
     result.seconds = scriptTime.elapsed() / 1000.0;
-    if (failure) {
-        result.outcome = ScriptResult::Outcome::Failed;
-        result.line = failure->line;
-        result.step = failure->step;
-        result.problem = failure->problem;
-        reportFailure(result, QStringLiteral("%1-%2").arg(QFileInfo(result.path).completeBaseName()).arg(result.line));
-    } else {
-        result.outcome = ScriptResult::Outcome::Passed;
-        print(QStringLiteral("PASS %1 (%2)\n").arg(result.path, secondsText(result.seconds)));
+    result.outcome = ScriptResult::Outcome::Failed;
+    result.line = failure->line;
+    result.step = failure->step;
+    result.problem = failure->problem;
+    reportFailure(result, QStringLiteral("%1-%2").arg(QFileInfo(result.path).completeBaseName()).arg(result.line));
+    endScript();
+}
+
+// A key just written may yet turn out not to have reached the unit, so a
+// script passes once the unit has acknowledged every key, or the last key's
+// limit is over.
+void DriveSession::passOnceKeysAreAcknowledged()
+{
+    if (finished || !connectionUp)
+        return;
+    const bool limitOver = !sinceLastKey.isValid()
+        || sinceLastKey.elapsed() > DebugCommunicator::KeyDeliveryLimitMs + retryIntervalMs;
+    if (!limitOver && !link->keysAcknowledged()) {
+        QTimer::singleShot(acknowledgementPollMs, this, &DriveSession::passOnceKeysAreAcknowledged);
+        return;
     }
+    ScriptResult &result = results[current];
+    result.seconds = scriptTime.elapsed() / 1000.0;
+    result.outcome = ScriptResult::Outcome::Passed;
+    print(QStringLiteral("PASS %1 (%2)\n").arg(result.path, secondsText(result.seconds)));
+    endScript();
+}
+
+void DriveSession::endScript()
+{
     runner->deleteLater();
     runner = nullptr;
     // After the runner's own signal has returned.
@@ -182,23 +207,6 @@ void DriveSession::endWithConnectionProblem(const QString &problem)
 {
     std::fprintf(stderr, "velmo-drive: %s\n", qPrintable(problem));
     connectionProblem = true;
-    finish();
-}
-
-// A key that has just been written may yet turn out not to have reached the
-// unit; the run is not over before its limit is.
-void DriveSession::finishAfterKeysAreAcknowledged()
-{
-    const qint64 left = sinceLastKey.isValid()
-        ? DebugCommunicator::KeyDeliveryLimitMs + retryIntervalMs - sinceLastKey.elapsed()
-        : 0;
-    if (left > 0) {
-        QTimer::singleShot(int(left), this, [this] {
-            if (!finished && connectionUp)
-                finish();
-        });
-        return;
-    }
     finish();
 }
 

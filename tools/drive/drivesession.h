@@ -48,10 +48,11 @@ private:
     void connectionEnded();
     void runNextScript();
     void scriptFinished(const ScriptRunner::Failure *failure);
+    void passOnceKeysAreAcknowledged();
+    void endScript();
     void reportFailure(ScriptResult &result, const QString &captureName);
     void endWithConnectionProblem(const QString &problem);
     void finish();
-    void finishAfterKeysAreAcknowledged();
     QString unitName() const;
 
     const Settings settings;

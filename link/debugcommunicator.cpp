@@ -26,9 +26,10 @@ DebugCommunicator::~DebugCommunicator()
         closeWithoutLateDelivery(socket);
 }
 
-void DebugCommunicator::start(const QString &remoteIp)
+void DebugCommunicator::start(const QString &remoteIp, quint16 port)
 {
     this->remoteIp = remoteIp;
+    remotePort = port;
 
     socket = new QTcpSocket(this);
     socket->setReadBufferSize(ReadBufferSize);
@@ -41,6 +42,13 @@ void DebugCommunicator::start(const QString &remoteIp)
         qDebug("Key \"%s\" not acknowledged by the unit within %d ms: connection dropped so that it never "
                "arrives late",
                qPrintable(key), KeyDeliveryLimitMs);
+    });
+    connect(keyDeadline, &DeliveryDeadline::dropped, this, &DebugCommunicator::keyDropped);
+    connect(socket, &QTcpSocket::connected, this, &DebugCommunicator::connected);
+    connect(socket, &QTcpSocket::disconnected, this, &DebugCommunicator::disconnected);
+    connect(socket, &QTcpSocket::errorOccurred, this, [this] {
+        if (socket->state() != QAbstractSocket::ConnectedState)
+            emit connectionFailed(socket->errorString());
     });
 
     checkConnection();
@@ -69,6 +77,12 @@ void DebugCommunicator::sendKbdPress(QString key)
     keyDeadline->watch(written, key);
 }
 
+bool DebugCommunicator::keysAcknowledged() const
+{
+    return socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() == 0
+        && unacknowledgedBytes(socket) == 0;
+}
+
 void DebugCommunicator::checkConnection()
 {
     // A connected socket is left alone, and a host name still being looked
@@ -88,7 +102,7 @@ void DebugCommunicator::checkConnection()
     if (droppedLineLength > 0)
         reportDroppedLine();
 
-    socket->connectToHost(remoteIp, UnitPort, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+    socket->connectToHost(remoteIp, remotePort, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
 }
 
 void DebugCommunicator::tuneConnection()
@@ -239,4 +253,5 @@ void DebugCommunicator::onUIMsg(QByteArray msg)
         const bool visible = screen.value(QLatin1String("visible")).toBool(false);
         emit msgScreenReceived(visible, text, mask, isAlarm);
     }
+    emit uiMessageHandled();
 }

@@ -37,16 +37,30 @@ public:
     DebugCommunicator(QObject *parent = nullptr);
     ~DebugCommunicator() override;
 
-    void start(const QString &remoteIp);
+    void start(const QString &remoteIp, quint16 port = UnitPort);
 
     // Decodes the payload of one "UI" line and emits the screen signals.
     // Public so that fuzzers and benchmarks can drive the decoder without a
     // socket.
     void onUIMsg(QByteArray msg);
 
+    // Every key line written on the current connection has reached the unit,
+    // as far as the system tells; false while that is not known.
+    bool keysAcknowledged() const;
+
 signals:
     void autopilotScreenReceived(QString screen, QString mask);
     void msgScreenReceived(bool visible, QString screen, QString mask, bool isAlarm);
+    // After the screen signals of one "UI" line, so that both screens of it
+    // can be looked at together.
+    void uiMessageHandled();
+    void connected();
+    // A connection that was made has ended.
+    void disconnected();
+    // An attempt to connect has failed; the next one is made by the timer.
+    void connectionFailed(QString reason);
+    // The connection was dropped because `key` was not acknowledged in time.
+    void keyDropped(QString key);
 
 public slots:
     void sendKbdPress(QString key);
@@ -72,6 +86,7 @@ private:
     QTimer *connectionTimer = nullptr;
     DeliveryDeadline *keyDeadline = nullptr;
     QString remoteIp;
+    quint16 remotePort = UnitPort;
     // Bytes of an over-long line dropped so far; non-zero while the rest of
     // that line is being skipped.
     qint64 droppedLineLength = 0;

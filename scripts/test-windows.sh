@@ -6,7 +6,9 @@
 #     the Linux suite's own tests (VELMO_TEST_CLIENT): window, pixels beside
 #     the Linux client's, keys, reconnection, settings and host dialog; then
 #     the screens again at 150 % display scaling;
-#  3. the installer: silent install into a fresh Wine prefix, the installed
+#  3. velmo-drive.exe from the zip's folder running the example script
+#     against the Linux emulator's demo unit;
+#  4. the installer: silent install into a fresh Wine prefix, the installed
 #     client connecting, an upgrade over edited settings, the uninstaller.
 # Builds what it needs first (scripts/windows.sh and the Linux test programs).
 # Arguments go to the first ctest run (for example -R link). Every ctest
@@ -86,6 +88,18 @@ hidpi=$(new_prefix hidpi 'HKCU\Control Panel\Desktop' LogPixels REG_DWORD 144)
 WINEPREFIX=$hidpi VELMO_TEST_SCREEN=1920x1080x24 VELMO_TEST_CLIENT=$client \
 VELMO_REFERENCE_GRAB=$reference VELMO_REFERENCE_SCALE=1.5 \
     ctest --test-dir "$linux" --no-tests=error --output-on-failure -R '^e2e\.screen$'
+
+echo "== velmo-drive.exe against the Linux emulator"
+# The example script, from the zip's folder, walks the demo unit. Both run in
+# a network namespace of its own, where the prefix's Wine server starts too;
+# the pictures are drawn on the Windows platform, for which Wine needs an X
+# display.
+drive=$(new_prefix drive "${stderr_logging[@]}")
+"$root/tests/private-network.sh" sh -c '"$1" --listen 127.0.0.202 2>/dev/null & unit=$!; sleep 1
+    WINEPREFIX=$2 xvfb-run -a wine "$3" --unit 127.0.0.202 --captures "$4" "$5"; status=$?
+    WINEPREFIX=$2 wineserver -k; kill $unit; exit $status' \
+    sh "$linux/bin/velmo-unit-emulator" "$drive" "$folder/velmo-drive.exe" "$(windows_path "$prefixes/drive")" \
+    "$(windows_path "$root/tools/drive/examples/demo-unit.txt")"
 
 echo "== The installer"
 fresh=$(new_prefix installer)

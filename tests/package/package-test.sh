@@ -35,14 +35,19 @@ expected_contents=(
     "/usr/bin/velmoscreen -> ../lib/velmoscreen/VelmoScreen"
     "/usr/lib/velmoscreen/VelmoScreen"
     "/usr/lib/velmoscreen/VelmoScreen.ini -> /etc/velmoscreen/VelmoScreen.ini"
+    "/usr/bin/velmo-drive"
     "/usr/share/applications/org.velmoscreen.VelmoScreen.desktop"
     "/usr/share/doc/velmoscreen/changelog.gz"
     "/usr/share/doc/velmoscreen/copyright"
+    "/usr/share/doc/velmoscreen/examples/demo-unit.txt"
     "/usr/share/icons/hicolor/scalable/apps/org.velmoscreen.VelmoScreen.svg"
+    "/usr/share/man/man1/velmo-drive.1.gz"
     "/usr/share/man/man1/velmoscreen.1.gz"
     "/usr/share/metainfo/org.velmoscreen.VelmoScreen.metainfo.xml"
 )
 client=/usr/lib/velmoscreen/VelmoScreen
+drive=/usr/bin/velmo-drive
+drive_example=/usr/share/doc/velmoscreen/examples/demo-unit.txt
 desktop_entry=/usr/share/applications/org.velmoscreen.VelmoScreen.desktop
 # The freedesktop.org menu's main categories: the entry must name one to be
 # filed anywhere but "Other".
@@ -92,7 +97,7 @@ tree_contents() {
     find "$1" -type l -printf '%p -> %l\n' -o ! -type d -printf '%p\n' | sort
 }
 
-# Every folder 0755, every file 0644 but the client 0755 (wherever the prefix
+# Every folder 0755, every file 0644 but the programs 0755 (wherever the prefix
 # put it), whatever the umask they were made under. Reads "mode path" lines.
 check_modes() {
     local what=$1 mode path expected wrong=()
@@ -100,7 +105,8 @@ check_modes() {
         case $mode in
             d*) expected=drwxr-xr-x ;;
             l*) expected=lrwxrwxrwx ;;
-            *) [[ $path == */"${client#/usr/}" ]] && expected=-rwxr-xr-x || expected=-rw-r--r-- ;;
+            *) [[ $path == */"${client#/usr/}" || $path == */"${drive#/usr/}" ]] && expected=-rwxr-xr-x ||
+                expected=-rw-r--r-- ;;
         esac
         [[ $mode == "$expected" ]] || wrong+=("$mode $path (not $expected)")
     done
@@ -372,6 +378,8 @@ install_test() {
         run_start_case "$name" "$contents" "$title" "$key" "$received"
     done
 
+    run_drive_example
+
     step "dpkg --purge velmoscreen"
     local installed
     installed=$(dpkg-query -L velmoscreen | grep -vx '/\.')
@@ -383,6 +391,22 @@ install_test() {
     done <<<"$installed"
     ((${#left[@]} == 0)) || fail "left behind after purge: ${left[*]}"
     ! dpkg-query -W velmoscreen >/dev/null 2>&1 || fail "dpkg still knows the package after purge"
+}
+
+# The installed drive walks the demo unit with the installed example, drawing
+# its pictures without a display.
+run_drive_example() {
+    step "velmo-drive, the example against the demo unit"
+    "$emulator" --listen "$unit_address" >/tmp/unit.out 2>/tmp/unit.err &
+    local unit_pid=$!
+    background_pids+=("$unit_pid")
+    wait_for grep -q '^listening on' /tmp/unit.err || fail "the unit emulator did not start"
+    local status=0
+    (cd /tmp/home && exec env -u DISPLAY -u QT_QPA_PLATFORM "$drive" --unit "$unit_address" "$drive_example") >/tmp/drive.log 2>&1 ||
+        status=$?
+    ((status == 0)) || { cat /tmp/drive.log >&2; fail "velmo-drive ended with status $status"; }
+    grep -qx "1 passed, 0 failed" /tmp/drive.log || { cat /tmp/drive.log >&2; fail "velmo-drive: no summary"; }
+    kill "$unit_pid"
 }
 
 # ---- Main -----------------------------------------------------------------

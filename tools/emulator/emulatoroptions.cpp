@@ -1,6 +1,7 @@
 #include "emulatoroptions.h"
 
 #include "debugcommunicator.h"
+#include "endpoint.h"
 #include "floodsender.h"
 #include "relayserver.h"
 
@@ -65,46 +66,6 @@ const char description[] =
     "delay or time; a replay plays the screens of all clients in the order\n"
     "they came.";
 
-bool parseAddress(const QString &text, QHostAddress *address)
-{
-    if (text == QLatin1String("localhost")) {
-        *address = QHostAddress(QHostAddress::LocalHost);
-        return true;
-    }
-    return address->setAddress(text);
-}
-
-bool parsePort(const QString &text, quint16 *port)
-{
-    bool isNumber = false;
-    const uint value = text.toUInt(&isNumber);
-    if (!isNumber || value < 1 || value > 65535)
-        return false;
-    *port = quint16(value);
-    return true;
-}
-
-// ADDRESS, ADDRESS:PORT, or [ADDRESS]:PORT for IPv6, whose address has colons
-// of its own.
-bool parseEndpoint(const QString &text, QHostAddress *address, quint16 *port)
-{
-    QString host = text;
-    QString portText;
-    if (text.startsWith(QLatin1Char('['))) {
-        const int close = text.indexOf(QLatin1Char(']'));
-        const QString rest = text.mid(close + 1);
-        if (close < 0 || !(rest.isEmpty() || rest.startsWith(QLatin1Char(':'))))
-            return false;
-        host = text.mid(1, close - 1);
-        portText = rest.mid(1);
-    } else if (text.count(QLatin1Char(':')) == 1) {
-        host = text.section(QLatin1Char(':'), 0, 0);
-        portText = text.section(QLatin1Char(':'), 1);
-    }
-    const bool portGiven = text.endsWith(QLatin1Char(':')) || !portText.isEmpty();
-    return (!portGiven || parsePort(portText, port)) && parseAddress(host, address);
-}
-
 // The system takes an IPv4-mapped IPv6 address (::ffff:a.b.c.d) for the IPv4
 // address a.b.c.d, on either side of a connection.
 QHostAddress withoutIPv4Mapping(const QHostAddress &address)
@@ -146,10 +107,10 @@ EmulatorOptions::Outcome EmulatorOptions::parse(const QStringList &arguments)
         return Outcome::ShowHelp;
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments().first()));
-    if (!parseAddress(parser.value(listenOption), &address))
+    if (!Endpoint::parseAddress(parser.value(listenOption), &address))
         return fail(QStringLiteral("not an IP address: %1").arg(parser.value(listenOption)));
 
-    if (!parsePort(parser.value(portOption), &port))
+    if (!Endpoint::parsePort(parser.value(portOption), &port))
         return fail(QStringLiteral("not a port number (1-65535): %1").arg(parser.value(portOption)));
 
     const int modesSet = int(parser.isSet(scriptOption)) + int(parser.isSet(floodOption))
@@ -160,7 +121,7 @@ EmulatorOptions::Outcome EmulatorOptions::parse(const QStringList &arguments)
         return fail(QStringLiteral("--record needs --relay"));
     if (parser.isSet(relayOption)) {
         mode = Mode::Relay;
-        if (!parseEndpoint(parser.value(relayOption), &relayAddress, &relayPort))
+        if (!Endpoint::parse(parser.value(relayOption), &relayAddress, &relayPort))
             return fail(QStringLiteral("not an IP address with an optional port: %1")
                             .arg(parser.value(relayOption)));
         if (relaysToItself())

@@ -1,6 +1,7 @@
 #include "clientsession.h"
 #include "demounit.h"
 #include "emulatoroptions.h"
+#include "endpoint.h"
 #include "floodsender.h"
 #include "relayserver.h"
 #include "relaysession.h"
@@ -107,9 +108,9 @@ int main(int argc, char **argv)
     QString error;
     if (options.mode == EmulatorOptions::Mode::Script && !script.load(options.scriptFile, &error))
         return fail(error, 1);
-    const QString unitName = RelaySession::endpointName(options.relayAddress, options.relayPort);
+    const QString unitName = Endpoint::name(options.relayAddress, options.relayPort);
     auto *listener = new QTcpServer(&app);
-    const QString endpoint = RelaySession::endpointName(options.address, options.port);
+    const QString endpoint = Endpoint::name(options.address, options.port);
     if (!listener->listen(options.address, options.port))
         return fail(QStringLiteral("cannot listen on %1: %2").arg(endpoint, listener->errorString()), 1);
     // Only now: a second relay started by mistake on the same address must

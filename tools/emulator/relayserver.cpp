@@ -1,5 +1,6 @@
 #include "relayserver.h"
 
+#include "endpoint.h"
 #include "relaysession.h"
 
 #include <QTcpServer>
@@ -24,7 +25,7 @@ void RelayServer::acceptConnections()
     while (QTcpSocket *socket = listener->nextPendingConnection()) {
         if (sessionCount >= maxSessions) {
             std::fprintf(stderr, "client %s turned away: %d clients are relayed already\n",
-                         qPrintable(RelaySession::endpointName(socket->peerAddress(), socket->peerPort())),
+                         qPrintable(Endpoint::name(socket->peerAddress(), socket->peerPort())),
                          sessionCount);
             socket->abort();
             socket->deleteLater();

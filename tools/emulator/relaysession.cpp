@@ -5,6 +5,7 @@
 #include "deadpeerdetection.h"
 #include "debugcommunicator.h"
 #include "deliverydeadline.h"
+#include "endpoint.h"
 #include "sessionrecorder.h"
 
 #include <QTcpSocket>
@@ -25,8 +26,8 @@ RelaySession::RelaySession(QTcpSocket *client, int number, const QHostAddress &u
     , clientTail(new ConnectionTail(client->socketDescriptor(), this))
     , connectTimer(new QTimer(this))
     , number(number)
-    , clientPeer(endpointName(client->peerAddress(), client->peerPort()))
-    , unitName(endpointName(unitAddress, unitPort))
+    , clientPeer(Endpoint::name(client->peerAddress(), client->peerPort()))
+    , unitName(Endpoint::name(unitAddress, unitPort))
     , recorder(recorder)
     // The client drops longer screen lines, and sends nothing but short keys.
     , clientLines(ClientSession::maxLineBytes)
@@ -74,14 +75,6 @@ RelaySession::RelaySession(QTcpSocket *client, int number, const QHostAddress &u
     connectTimer->setTimerType(Qt::PreciseTimer);
     connectTimer->start(connectTimeoutMs);
     unit->connectToHost(unitAddress, unitPort);
-}
-
-QString RelaySession::endpointName(const QHostAddress &address, quint16 port)
-{
-    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
-        ? QStringLiteral("[%1]").arg(address.toString())
-        : address.toString();
-    return QStringLiteral("%1:%2").arg(host).arg(port);
 }
 
 void RelaySession::unitConnected()

@@ -48,8 +48,6 @@ public:
                  SessionRecorder *recorder, QObject *parent = nullptr);
 
     QString clientName() const { return clientPeer; }
-    // ADDRESS:PORT, with the address in brackets for IPv6.
-    static QString endpointName(const QHostAddress &address, quint16 port);
 
 signals:
     // A line of the client's passed on to the unit, without its line end.

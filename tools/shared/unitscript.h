@@ -1,6 +1,8 @@
 #ifndef UNITSCRIPT_H
 #define UNITSCRIPT_H
 
+#include "scriptfile.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QVector>
@@ -22,6 +24,8 @@ public:
     {
         int delayMs;
         QByteArray uiLine;
+        // The recorded client the step came from, 1 without a mark.
+        int client = 1;
     };
 
     static constexpr int maxDelayMs = 24 * 60 * 60 * 1000;
@@ -33,6 +37,9 @@ public:
     bool load(const QString &fileName, QString *error);
 
     const QVector<Step> &steps() const { return scriptSteps; }
+
+    // One line that is not a comment; on failure leaves the problem in *problem.
+    static bool parseStep(const ScriptFile::Line &line, Step *step, QString *problem);
 
 private:
     QVector<Step> scriptSteps;

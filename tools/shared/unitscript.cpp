@@ -1,7 +1,6 @@
 #include "unitscript.h"
 
 #include "debugcommunicator.h"
-#include "linereader.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -9,25 +8,9 @@
 
 const qint64 UnitScript::maxLineBytes = DebugCommunicator::MaxLineLength + 64;
 
-namespace {
-
-bool isBlank(char c)
+bool UnitScript::parseStep(const ScriptFile::Line &line, Step *step, QString *problem)
 {
-    return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// The position of the first byte that is not blank.
-int skipBlanks(const QByteArray &text)
-{
-    int i = 0;
-    while (i < text.size() && isBlank(text.at(i)))
-        ++i;
-    return i;
-}
-
-bool parseStep(const LineReader::Line &line, UnitScript::Step *step, QString *problem)
-{
-    const QByteArray text = line.text.mid(skipBlanks(line.text));
+    const QByteArray &text = line.text;
     const int gap = text.indexOf(' ');
     bool isNumber = false;
     const int delay = text.left(gap).toInt(&isNumber);
@@ -37,10 +20,11 @@ bool parseStep(const LineReader::Line &line, UnitScript::Step *step, QString *pr
         return false;
     }
     QByteArray json = text.mid(gap + 1);
+    int client = 1;
     // A recording marks the steps of its second and later clients.
     if (json.startsWith('@')) {
         const int jsonStart = json.indexOf(' ');
-        const int client = json.mid(1, jsonStart - 1).toInt(&isNumber);
+        client = json.mid(1, jsonStart - 1).toInt(&isNumber);
         if (jsonStart < 0 || !isNumber || client < 1) {
             *problem = QStringLiteral("expected a client number after \"@\"");
             return false;
@@ -60,38 +44,27 @@ bool parseStep(const LineReader::Line &line, UnitScript::Step *step, QString *pr
     // Sent as written, so that a script controls the exact bytes on the wire
     // (member order and white space included); the last line of a file may
     // have no end of its own.
-    *step = { delay, "UI:" + json + (line.end.isEmpty() ? QByteArray("\n") : line.end) };
+    *step = { delay, "UI:" + json + (line.end.isEmpty() ? QByteArray("\n") : line.end), client };
     return true;
 }
 
-} // namespace
-
 bool UnitScript::parse(const QByteArray &text, QString *error)
 {
-    // Some editors start a UTF-8 file with a byte-order mark.
-    const QByteArray byteOrderMark("\xEF\xBB\xBF");
-    const QByteArray body = text.startsWith(byteOrderMark) ? text.mid(byteOrderMark.size()) : text;
-    LineReader reader(maxLineBytes);
-    QVector<LineReader::Line> lines = reader.append(body);
-    lines += reader.finish();
-    QVector<Step> parsed;
-    for (int i = 0; i < lines.size(); ++i) {
-        const LineReader::Line &line = lines.at(i);
-        QString problem;
-        if (line.isDropped()) {
-            problem = QStringLiteral("longer than %1 bytes").arg(maxLineBytes);
-        } else {
-            const int start = skipBlanks(line.text);
-            if (start == line.text.size() || line.text.at(start) == '#')
-                continue;
-            Step step;
-            if (parseStep(line, &step, &problem)) {
-                parsed.append(step);
-                continue;
-            }
-        }
-        *error = QStringLiteral("line %1: %2").arg(i + 1).arg(problem);
+    ScriptFile file;
+    int overlongLine = 0;
+    if (!file.parse(text, maxLineBytes, ScriptFile::Comments::Skip, &overlongLine)) {
+        *error = QStringLiteral("line %1: longer than %2 bytes").arg(overlongLine).arg(maxLineBytes);
         return false;
+    }
+    QVector<Step> parsed;
+    for (const ScriptFile::Line &line : file.lines()) {
+        Step step;
+        QString problem;
+        if (!parseStep(line, &step, &problem)) {
+            *error = QStringLiteral("line %1: %2").arg(line.number).arg(problem);
+            return false;
+        }
+        parsed.append(step);
     }
     if (parsed.isEmpty()) {
         *error = QStringLiteral("the script has no screens");

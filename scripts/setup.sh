@@ -47,7 +47,7 @@ qt6_packages=(qt6-base-dev qt6-base-dev-tools qt6-translations-l10n)
 # runs under Wine use the test group's X tools.
 windows_packages=(
     g++-mingw-w64-x86-64-posix wine wine64 nsis perl python3 dpkg-dev
-    "${test_packages[@]}"
+    "${test_packages[@]}" "${virtual_display_packages[@]}"
 )
 
 wanted=("${build_packages[@]}")

@@ -7,7 +7,8 @@
 #     the Linux client's, keys, reconnection, settings and host dialog; then
 #     the screens again at 150 % display scaling;
 #  3. the installer: silent install into a fresh Wine prefix, the installed
-#     client connecting, an upgrade over edited settings, the uninstaller.
+#     client connecting, refusing while it runs, an upgrade over edited
+#     settings, the uninstaller; the same in another program's folder.
 # Builds what it needs first (scripts/windows.sh and the Linux test programs).
 # Arguments go to the first ctest run (for example -R link).
 set -euo pipefail

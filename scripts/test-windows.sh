@@ -21,6 +21,12 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 folder=$build/VelmoScreen-$version-win64
 installer=$build/VelmoScreen-$version-setup.exe
 qt=$("$root/scripts/windows-qt.sh" prefix)
+# The build folder links the Qt it is given, not one it was configured with
+# before (the cache folder's name changes with the Qt built).
+if grep '^Qt[^:]*_DIR:' "$build/CMakeCache.txt" | grep -v ":PATH=$qt/"; then
+    echo "test-windows: $build found the Qt packages above outside $qt" >&2
+    exit 1
+fi
 
 # Wine's own noise off; no Mono or Gecko installer dialogs in new prefixes.
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

@@ -57,7 +57,7 @@ InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 
 LangString clientRuns ${LANG_RUSSIAN} "VelmoScreen запущен. Закройте его и нажмите «Повтор»."
 LangString cannotDelete ${LANG_RUSSIAN} "Не удалось удалить $INSTDIR\$R1. Закройте программу, которая его использует, и нажмите «Повтор»."
-LangString cannotList ${LANG_RUSSIAN} "Не удалось записать $INSTDIR\${FILE_LIST}."
+LangString cannotWrite ${LANG_RUSSIAN} "Не удалось записать $INSTDIR\$R1."
 LangString folderKept ${LANG_RUSSIAN} "В папке $INSTDIR остались другие файлы: она не удалена."
 
 Var list
@@ -176,6 +176,14 @@ Var list
 !insertmacro SharedFunctions ""
 !insertmacro SharedFunctions "un."
 
+; After writing the file $R1 (relative to $INSTDIR): ends the run if that failed.
+!macro FailUnlessWritten
+    ${If} ${Errors}
+        MessageBox MB_OK|MB_ICONSTOP "$(cannotWrite)" /SD IDOK
+        Call Fail
+    ${EndIf}
+!macroend
+
 ; Puts one file of the staged folder in place and adds it to the list.
 !macro ProgramFile folder path
     SetOutPath "$INSTDIR\${folder}"
@@ -200,12 +208,10 @@ Section "${APP}"
     Call RemoveInstalledFiles
 
     CreateDirectory "$INSTDIR"
+    StrCpy $R1 "${FILE_LIST}"
     ClearErrors
-    FileOpen $list "$INSTDIR\${FILE_LIST}" w
-    ${If} ${Errors}
-        MessageBox MB_OK|MB_ICONSTOP "$(cannotList)" /SD IDOK
-        Call Fail
-    ${EndIf}
+    FileOpen $list "$INSTDIR\$R1" w
+    !insertmacro FailUnlessWritten
     !include "${FILES}"
     FileClose $list
 
@@ -215,7 +221,10 @@ Section "${APP}"
     File "${STAGE}\VelmoScreen.ini"
     SetOverwrite on
 
-    WriteUninstaller "$INSTDIR\uninstall.exe"
+    StrCpy $R1 "uninstall.exe"
+    ClearErrors
+    WriteUninstaller "$INSTDIR\$R1"
+    !insertmacro FailUnlessWritten
     CreateShortcut "$SMPROGRAMS\${APP}.lnk" "$INSTDIR\VelmoScreen.exe"
 
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${APP}"
@@ -237,8 +246,8 @@ Section "Uninstall"
     Call un.RemoveInstalledFile
     StrCpy $R1 "${FILE_LIST}"
     Call un.RemoveInstalledFile
-    StrCpy $R1 "uninstall.exe"
-    Call un.RemoveInstalledFile
+    ; Run in place (_?=) it cannot remove itself, and the folder stays.
+    Delete "$INSTDIR\uninstall.exe"
     ClearErrors
     RMDir "$INSTDIR"
     ${If} ${Errors}

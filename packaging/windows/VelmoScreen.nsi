@@ -14,10 +14,10 @@
 ; The chosen folder may hold other programs' files: the installer writes the
 ; names of those it put there into VelmoScreen-files.txt, and only files
 ; named there are removed, by the next installer (before it puts its own in
-; place) and by the uninstaller, and a folder only once it is empty. Versions
-; up to 5 wrote no such list; what they installed is in
-; installed-without-list.txt, used where an earlier version is registered in
-; the chosen folder and no list is there.
+; place) and by the uninstaller, and a folder only once it is empty. Earlier
+; installers wrote no such list; what they installed is in
+; installed-without-list.txt (which therefore never changes), used where an
+; earlier version is registered in the chosen folder and no list is there.
 ;
 ; Windows cannot replace or delete the files of a running program: while the
 ; client runs (it holds the mutex below, app/clientmutex.cpp) nothing is

@@ -4,6 +4,9 @@
 #include "selectremotehostdlg.h"
 #include "velmoscreenform.h"
 #include "xwaylandpreference.h"
+#ifdef Q_OS_WIN
+#include "clientmutex.h"
+#endif
 
 #include <QApplication>
 #include <QDebug>
@@ -66,6 +69,9 @@ static void skipOpenGlSetUp()
 
 int main(int argc, char **argv)
 {
+#ifdef Q_OS_WIN
+    holdClientMutex();
+#endif
     skipOpenGlSetUp();
     preferXWayland();
     QApplication app(argc, argv);

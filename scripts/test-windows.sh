@@ -9,7 +9,8 @@
 #  3. velmo-drive.exe from the zip's folder running the example script
 #     against the Linux emulator's demo unit;
 #  4. the installer: silent install into a fresh Wine prefix, the installed
-#     client connecting, an upgrade over edited settings, the uninstaller.
+#     client connecting, refusing while it runs, an upgrade over edited
+#     settings, the uninstaller; the same in another program's folder.
 # Builds what it needs first (scripts/windows.sh and the Linux test programs).
 # Arguments go to the first ctest run (for example -R link). Every ctest
 # selection must match a test: a renamed test fails the run, not passes it.
@@ -23,6 +24,12 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 folder=$build/VelmoScreen-$version-win64
 installer=$build/VelmoScreen-$version-setup.exe
 qt=$("$root/scripts/windows-qt.sh" prefix)
+# The build folder links the Qt it is given, not one it was configured with
+# before (the cache folder's name changes with the Qt built).
+if grep '^Qt[^:]*_DIR:' "$build/CMakeCache.txt" | grep -v ":PATH=$qt/"; then
+    echo "test-windows: $build found the Qt packages above outside $qt" >&2
+    exit 1
+fi
 
 # Wine's own noise off; no Mono or Gecko installer dialogs in new prefixes.
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

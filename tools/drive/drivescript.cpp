@@ -269,23 +269,17 @@ bool DriveScript::load(const QString &fileName, QString *error)
 
 bool DriveScript::parse(const QByteArray &text, QString *error)
 {
-    ScriptFile file;
-    int overlongLine = 0;
-    if (!file.parse(text, maxLineBytes, ScriptFile::Comments::Skip, &overlongLine)) {
-        *error = QStringLiteral("%1:%2: longer than %3 bytes").arg(path).arg(overlongLine).arg(maxLineBytes);
-        return false;
-    }
+    const auto readStep = [](const ScriptFile::Line &line, Step *step, QString *problem) {
+        step->line = line.number;
+        step->source = QString::fromUtf8(line.text).trimmed();
+        return parseStep(step->source, step, problem);
+    };
     QVector<Step> parsed;
-    for (const ScriptFile::Line &line : file.lines()) {
-        Step step;
-        step.line = line.number;
-        step.source = QString::fromUtf8(line.text).trimmed();
-        QString problem;
-        if (!parseStep(step.source, &step, &problem)) {
-            *error = QStringLiteral("%1:%2: %3").arg(path).arg(line.number).arg(problem);
-            return false;
-        }
-        parsed.append(step);
+    int faultyLine = 0;
+    QString problem;
+    if (!ScriptFile::readSteps(text, maxLineBytes, readStep, &parsed, &faultyLine, &problem)) {
+        *error = QStringLiteral("%1:%2: %3").arg(path).arg(faultyLine).arg(problem);
+        return false;
     }
     scriptSteps = parsed;
     return true;

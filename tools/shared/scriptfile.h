@@ -30,6 +30,31 @@ public:
 
     const QVector<Line> &lines() const { return fileLines; }
 
+    // Reads a script of one step a line, comments skipped: readStep(line,
+    // &step, &problem) turns a line into a step or says what is wrong with it.
+    // On failure leaves the number of the line at fault and the problem.
+    template<typename Step, typename ReadStep>
+    static bool readSteps(const QByteArray &bytes, qint64 maxLineBytes, ReadStep readStep, QVector<Step> *steps,
+                          int *faultyLine, QString *problem)
+    {
+        ScriptFile file;
+        if (!file.parse(bytes, maxLineBytes, Comments::Skip, faultyLine)) {
+            *problem = QStringLiteral("longer than %1 bytes").arg(maxLineBytes);
+            return false;
+        }
+        QVector<Step> read;
+        for (const Line &line : file.lines()) {
+            Step step;
+            if (!readStep(line, &step, problem)) {
+                *faultyLine = line.number;
+                return false;
+            }
+            read.append(step);
+        }
+        *steps = read;
+        return true;
+    }
+
 private:
     QVector<Line> fileLines;
 };

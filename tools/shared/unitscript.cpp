@@ -50,21 +50,12 @@ bool UnitScript::parseStep(const ScriptFile::Line &line, Step *step, QString *pr
 
 bool UnitScript::parse(const QByteArray &text, QString *error)
 {
-    ScriptFile file;
-    int overlongLine = 0;
-    if (!file.parse(text, maxLineBytes, ScriptFile::Comments::Skip, &overlongLine)) {
-        *error = QStringLiteral("line %1: longer than %2 bytes").arg(overlongLine).arg(maxLineBytes);
-        return false;
-    }
     QVector<Step> parsed;
-    for (const ScriptFile::Line &line : file.lines()) {
-        Step step;
-        QString problem;
-        if (!parseStep(line, &step, &problem)) {
-            *error = QStringLiteral("line %1: %2").arg(line.number).arg(problem);
-            return false;
-        }
-        parsed.append(step);
+    int faultyLine = 0;
+    QString problem;
+    if (!ScriptFile::readSteps(text, maxLineBytes, &UnitScript::parseStep, &parsed, &faultyLine, &problem)) {
+        *error = QStringLiteral("line %1: %2").arg(faultyLine).arg(problem);
+        return false;
     }
     if (parsed.isEmpty()) {
         *error = QStringLiteral("the script has no screens");

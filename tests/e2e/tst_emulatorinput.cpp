@@ -169,7 +169,8 @@ void TestEmulatorInput::recorderWritesWhatTheReaderPlays()
     const QString fileName = dir.filePath("session.txt");
     qint64 nowMs = 0;
     {
-        SessionRecorder recorder([&nowMs] { return nowMs; });
+        // Each reading a millisecond on, as a real clock may turn over between two.
+        SessionRecorder recorder([&nowMs] { return nowMs++; });
         QString error;
         QVERIFY2(recorder.open(fileName, "127.0.0.1:21953", &error), qPrintable(error));
         recorder.clientConnected(1, "127.0.0.1:5000");
@@ -191,6 +192,8 @@ void TestEmulatorInput::recorderWritesWhatTheReaderPlays()
             recorder.unitLine(1, read.first());
         }
     }
+    QFile recorded(fileName);
+    QVERIFY(recorded.open(QIODevice::ReadOnly) && recorded.readAll().contains("\n# 0 -- client 127.0.0.1:5000 connected\n"));
     UnitScript script;
     QString error;
     QVERIFY2(script.load(fileName, &error), qPrintable(error));

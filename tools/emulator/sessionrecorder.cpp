@@ -43,28 +43,31 @@ bool SessionRecorder::open(const QString &fileName, const QString &unitName, QSt
 
 void SessionRecorder::clientConnected(int client, const QString &peerName)
 {
+    // One reading of the clock, so that the first client's line is at 0 even
+    // when a millisecond turns over in between.
+    const qint64 now = clock();
     if (startMs < 0)
-        startMs = clock();
-    event(client, QStringLiteral("client %1 connected").arg(peerName));
+        startMs = now;
+    writeComment(now - startMs, client, "-- client " + peerName.toUtf8() + " connected");
 }
 
 void SessionRecorder::unitLine(int client, const LineReader::Line &line)
 {
     const QByteArray payload = screenPayload(line.text);
     if (payload.isEmpty())
-        writeComment(client, "unit: " + line.text);
+        writeComment(elapsedMs(), client, "unit: " + line.text);
     else
         writeStep(client, payload, line.end);
 }
 
 void SessionRecorder::clientLine(int client, const QByteArray &line)
 {
-    writeComment(client, line);
+    writeComment(elapsedMs(), client, line);
 }
 
 void SessionRecorder::event(int client, const QString &text)
 {
-    writeComment(client, "-- " + text.toUtf8());
+    writeComment(elapsedMs(), client, "-- " + text.toUtf8());
 }
 
 qint64 SessionRecorder::elapsedMs() const
@@ -100,9 +103,9 @@ void SessionRecorder::writeStep(int client, const QByteArray &payload, const QBy
     lastStepMs = now;
 }
 
-void SessionRecorder::writeComment(int client, const QByteArray &text)
+void SessionRecorder::writeComment(qint64 ms, int client, const QByteArray &text)
 {
-    writeLine("# " + timeAndClient(elapsedMs(), client) + ' ' + text);
+    writeLine("# " + timeAndClient(ms, client) + ' ' + text);
 }
 
 void SessionRecorder::writeLine(const QByteArray &line, const QByteArray &lineEnd)

@@ -37,7 +37,7 @@ private:
     qint64 elapsedMs() const;
     QByteArray timeAndClient(qint64 ms, int client) const;
     void writeStep(int client, const QByteArray &payload, const QByteArray &lineEnd);
-    void writeComment(int client, const QByteArray &text);
+    void writeComment(qint64 ms, int client, const QByteArray &text);
     void writeLine(const QByteArray &line, const QByteArray &lineEnd = "\n");
 
     QFile file;

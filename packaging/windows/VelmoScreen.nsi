@@ -58,6 +58,7 @@ InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 LangString clientRuns ${LANG_RUSSIAN} "VelmoScreen запущен. Закройте его и нажмите «Повтор»."
 LangString cannotDelete ${LANG_RUSSIAN} "Не удалось удалить $INSTDIR\$R1. Закройте программу, которая его использует, и нажмите «Повтор»."
 LangString cannotWrite ${LANG_RUSSIAN} "Не удалось записать $INSTDIR\$R1."
+LangString notOurs ${LANG_RUSSIAN} "Пропущена строка списка установленных файлов, которая не называет файл в $INSTDIR: $R1"
 LangString folderKept ${LANG_RUSSIAN} "В папке $INSTDIR остались другие файлы: она не удалена."
 
 Var list
@@ -131,6 +132,28 @@ Var list
         ClearErrors
     FunctionEnd
 
+    ; Sets $R2 to 1 when the list line $R1 names a file inside $INSTDIR, else
+    ; to 0: a damaged or altered list may hold a wildcard, a drive or a way
+    ; up, which Delete would follow to other programs' files.
+    Function ${un}IsFileInFolder
+        StrCpy $R2 1
+        StrCpy $R4 $R1 1
+        ${IfThen} $R4 == "\" ${|} StrCpy $R2 0 ${|}
+        StrLen $R3 $R1
+        ${DoWhile} $R3 > 0
+            IntOp $R3 $R3 - 1
+            StrCpy $R4 $R1 1 $R3
+            ${If} $R4 == "*"
+            ${OrIf} $R4 == "?"
+            ${OrIf} $R4 == ":"
+            ${OrIf} $R4 == "/"
+                StrCpy $R2 0
+            ${EndIf}
+            StrCpy $R4 $R1 2 $R3
+            ${IfThen} $R4 == ".." ${|} StrCpy $R2 0 ${|}
+        ${Loop}
+    FunctionEnd
+
     ; Removes every file named in the list $R0, a line each.
     Function ${un}RemoveListedFiles
         ClearErrors
@@ -150,7 +173,12 @@ Var list
                 StrCpy $R1 $R1 -1
             ${Loop}
             ${If} $R1 != ""
-                Call ${un}RemoveInstalledFile
+                Call ${un}IsFileInFolder
+                ${If} $R2 == 1
+                    Call ${un}RemoveInstalledFile
+                ${Else}
+                    DetailPrint "$(notOurs)"
+                ${EndIf}
             ${EndIf}
         ${Loop}
         FileClose $R0

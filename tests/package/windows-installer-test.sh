@@ -131,9 +131,13 @@ wine "$tools/uninstall.exe" /S '_?=C:\Tools' || status=$?
 snapshot "$tools" | cmp -s - "$work/running" || fail "uninstalling while the client runs changed its files"
 wineserver -k
 wineserver -w
+# An altered list's lines that lead beyond the installed files are skipped.
+echo outside >"$WINEPREFIX/drive_c/outside.txt"
+printf '*.dll\r\n..\\outside.txt\r\n' >>"$tools/VelmoScreen-files.txt"
 wine "$tools/uninstall.exe" /S
 wineserver -w
 wait_for "$patience" test ! -e "$tools/uninstall.exe" || fail "the uninstaller did not finish"
+[[ -f $WINEPREFIX/drive_c/outside.txt ]] || fail "the uninstaller removed C:\\outside.txt, named in its list"
 snapshot "$tools" | cmp -s - "$work/theirs" ||
     fail "after uninstalling, C:\\Tools does not hold just the other program's files: $(ls -R "$tools")"
-pass "in another program's folder: installed, upgraded, kept while the client ran, uninstalled, its files left alone"
+pass "in another program's folder: installed, upgraded, kept while the client ran, uninstalled, its files and those an altered list names left alone"

@@ -15,9 +15,10 @@
 ; names of those it put there into VelmoScreen-files.txt, and only files
 ; named there are removed, by the next installer (before it puts its own in
 ; place) and by the uninstaller, and a folder only once it is empty. Earlier
-; installers wrote no such list; what they installed is in
-; installed-without-list.txt (which therefore never changes), used where an
-; earlier version is registered in the chosen folder and no list is there.
+; installers wrote no such list; what they installed, their uninstall.exe
+; included, is in installed-without-list.txt (which therefore never changes),
+; used where an earlier version is registered in the chosen folder and no
+; list is there.
 ;
 ; Windows cannot replace or delete the files of a running program: while the
 ; client runs (it holds the mutex below, app/clientmutex.cpp) nothing is
@@ -40,6 +41,9 @@ AllowSkipFiles off
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${APP}"
 !define CLIENT_MUTEX "VelmoScreenClient"
 !define FILE_LIST "VelmoScreen-files.txt"
+; Named after the program, so that it does not replace another program's
+; uninstall.exe in a shared folder.
+!define UNINSTALLER "VelmoScreen-uninstall.exe"
 !define ABORTED 2
 
 Name "${APP} ${VERSION}"
@@ -249,7 +253,7 @@ Section "${APP}"
     File "${STAGE}\VelmoScreen.ini"
     SetOverwrite on
 
-    StrCpy $R1 "uninstall.exe"
+    StrCpy $R1 "${UNINSTALLER}"
     ClearErrors
     WriteUninstaller "$INSTDIR\$R1"
     !insertmacro FailUnlessWritten
@@ -260,8 +264,8 @@ Section "${APP}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "VelmoScreen developers"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\VelmoScreen.exe"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\${UNINSTALLER}"'
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER}" /S'
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
@@ -275,7 +279,7 @@ Section "Uninstall"
     StrCpy $R1 "${FILE_LIST}"
     Call un.RemoveInstalledFile
     ; Run in place (_?=) it cannot remove itself, and the folder stays.
-    Delete "$INSTDIR\uninstall.exe"
+    Delete "$INSTDIR\${UNINSTALLER}"
     ClearErrors
     RMDir "$INSTDIR"
     ${If} ${Errors}

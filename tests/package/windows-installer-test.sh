@@ -44,7 +44,7 @@ registered() { wine reg query "$uninstall_key" /v UninstallString >/dev/null 2>&
 
 install
 for file in VelmoScreen.exe velmo-unit-emulator.exe VelmoScreen.ini qt.conf platforms/qwindows.dll \
-            translations/qtbase_ru.qm licences/Qt-source.txt uninstall.exe; do
+            translations/qtbase_ru.qm licences/Qt-source.txt VelmoScreen-uninstall.exe; do
     [[ -f $folder/$file ]] || fail "$file is not installed"
 done
 [[ -f $shortcut ]] || fail "no Start-menu entry"
@@ -98,7 +98,7 @@ cmp -s "$folder/VelmoScreen.ini" "$work/edited.ini" || fail "the upgrade replace
 rm "$folder/platforms/notours.dll"
 pass "an upgrade replaced the program, removed the old version's files and kept the edited VelmoScreen.ini"
 
-wine "$folder/uninstall.exe" /S
+wine "$folder/VelmoScreen-uninstall.exe" /S
 wineserver -w
 # The uninstaller runs from a copy of itself and may finish after its caller.
 wait_for "$patience" test ! -e "$folder" || fail "left behind: $(find "$folder")"
@@ -110,7 +110,7 @@ pass "the uninstaller removed the folder, the Start-menu entry and the registry 
 # uninstaller leave its files alone; the uninstaller, too, changes nothing
 # while the client runs.
 tools=$WINEPREFIX/drive_c/Tools
-theirs=(OtherApp.exe libcrypto-3.dll translations/otherapp_de.qm notes.txt)
+theirs=(OtherApp.exe libcrypto-3.dll translations/otherapp_de.qm notes.txt uninstall.exe)
 mkdir -p "$tools/translations"
 for file in "${theirs[@]}"; do echo "$file" >"$tools/$file"; done
 snapshot "$tools" >"$work/theirs"
@@ -126,7 +126,7 @@ wait_for "$patience" find_window || fail "the client in C:\\Tools did not start:
 snapshot "$tools" >"$work/running"
 status=0
 # Run in place (_?=), so that its status is the uninstaller's own.
-wine "$tools/uninstall.exe" /S '_?=C:\Tools' || status=$?
+wine "$tools/VelmoScreen-uninstall.exe" /S '_?=C:\Tools' || status=$?
 ((status == 2)) || fail "uninstalling while the client runs ended with status $status, not 2"
 snapshot "$tools" | cmp -s - "$work/running" || fail "uninstalling while the client runs changed its files"
 wineserver -k
@@ -134,9 +134,9 @@ wineserver -w
 # An altered list's lines that lead beyond the installed files are skipped.
 echo outside >"$WINEPREFIX/drive_c/outside.txt"
 printf '*.dll\r\n..\\outside.txt\r\n' >>"$tools/VelmoScreen-files.txt"
-wine "$tools/uninstall.exe" /S
+wine "$tools/VelmoScreen-uninstall.exe" /S
 wineserver -w
-wait_for "$patience" test ! -e "$tools/uninstall.exe" || fail "the uninstaller did not finish"
+wait_for "$patience" test ! -e "$tools/VelmoScreen-uninstall.exe" || fail "the uninstaller did not finish"
 [[ -f $WINEPREFIX/drive_c/outside.txt ]] || fail "the uninstaller removed C:\\outside.txt, named in its list"
 snapshot "$tools" | cmp -s - "$work/theirs" ||
     fail "after uninstalling, C:\\Tools does not hold just the other program's files: $(ls -R "$tools")"

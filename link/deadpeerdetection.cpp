@@ -243,6 +243,12 @@ void abortDiscardingUnsent(QAbstractSocket *socket)
     socket->abort();
 }
 
+bool everythingAcknowledged(const QAbstractSocket *socket)
+{
+    return socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() == 0
+        && unacknowledgedBytes(socket) == 0;
+}
+
 // A reset may count as a fault at the peer, so it is kept for the closes
 // that it keeps bytes from arriving late.
 void closeWithoutLateDelivery(QAbstractSocket *socket)
@@ -251,8 +257,7 @@ void closeWithoutLateDelivery(QAbstractSocket *socket)
         socket->abort();
         return;
     }
-    const bool allAcknowledged = socket->bytesToWrite() == 0 && unacknowledgedBytes(socket) == 0;
-    if (allAcknowledged && lingerOnClose(socket, true))
+    if (everythingAcknowledged(socket) && lingerOnClose(socket, true))
         socket->disconnectFromHost();
     else
         abortDiscardingUnsent(socket);

@@ -24,6 +24,10 @@ void enableDeadPeerDetection(QAbstractSocket *socket);
 // where the system does not tell.
 qint64 unacknowledgedBytes(const QAbstractSocket *socket);
 
+// Connected, with every byte written to the socket acknowledged by the peer;
+// false while the system does not tell.
+bool everythingAcknowledged(const QAbstractSocket *socket);
+
 // From now on, however the connection is closed (the process's own end, by a
 // signal or a crash, included), whatever the peer has not acknowledged by then
 // is thrown away and the connection reset, rather than delivered late.

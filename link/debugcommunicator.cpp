@@ -79,8 +79,7 @@ void DebugCommunicator::sendKbdPress(QString key)
 
 bool DebugCommunicator::keysAcknowledged() const
 {
-    return socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() == 0
-        && unacknowledgedBytes(socket) == 0;
+    return everythingAcknowledged(socket);
 }
 
 void DebugCommunicator::checkConnection()

@@ -1,5 +1,6 @@
 #include "emulatorprocess.h"
 #include "firewall.h"
+#include "testfiles.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -33,20 +34,6 @@ Run drive(const QStringList &arguments)
     process.waitForFinished();
     return { process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
              process.readAllStandardOutput(), process.readAllStandardError(), clock.elapsed() };
-}
-
-QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &text)
-{
-    QFile file(dir.filePath(name));
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
-        qWarning("cannot write %s", qPrintable(file.fileName()));
-    return file.fileName();
-}
-
-QByteArray readFile(const QString &name)
-{
-    QFile file(name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // The testcase elements of a JUnit report: name, time and the message of a

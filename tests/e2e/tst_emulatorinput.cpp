@@ -1,6 +1,7 @@
 #include "emulatoroptions.h"
 #include "emulatorprocess.h"
 #include "sessionrecorder.h"
+#include "testfiles.h"
 #include "unitscript.h"
 
 #include <QJsonDocument>
@@ -192,8 +193,7 @@ void TestEmulatorInput::recorderWritesWhatTheReaderPlays()
             recorder.unitLine(1, read.first());
         }
     }
-    QFile recorded(fileName);
-    QVERIFY(recorded.open(QIODevice::ReadOnly) && recorded.readAll().contains("\n# 0 -- client 127.0.0.1:5000 connected\n"));
+    QVERIFY(readFile(fileName).contains("\n# 0 -- client 127.0.0.1:5000 connected\n"));
     UnitScript script;
     QString error;
     QVERIFY2(script.load(fileName, &error), qPrintable(error));

@@ -5,10 +5,10 @@
 #include "firewall.h"
 #include "relayserver.h"
 #include "relaysession.h"
+#include "testfiles.h"
 #include "unitscript.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -32,20 +32,6 @@ namespace {
 const char relayAddress[] = "127.0.0.130";
 const char unitAddress[] = "127.0.0.131";
 const char replayAddress[] = "127.0.0.132";
-
-QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &text)
-{
-    QFile file(dir.filePath(name));
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
-        qWarning("cannot write %s", qPrintable(file.fileName()));
-    return file.fileName();
-}
-
-QByteArray readFile(const QString &fileName)
-{
-    QFile file(fileName);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // The demo unit, or one playing a script file when given.
 QStringList unitArguments(const QString &scriptFile = {})
